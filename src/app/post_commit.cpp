@@ -1,0 +1,3 @@
+#include "app/modes.h"
+
+void runPostCommitProgram(const char*, const char*, const char*) {}

@@ -1,0 +1,21 @@
+// Installing the one package that starts at the reader's current part.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "model/package.h"
+#include "package/package_reader.h"
+#include "staging/staged_changes.h"
+
+class Repository;
+
+// Package name -> disabled, the user's explicit choices.
+using ChoicesMap = std::map<std::string, bool>;
+
+// Returns the new record (owned by the repository) when installed, the
+// installed record when passed over as equal, or null. bundle, directoryOut
+// and bootImageOut may be null.
+Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
+                        uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
+                        std::string* directoryOut, bool* bootImageOut);

@@ -1,0 +1,47 @@
+// The single process-wide repository: the installed packages and the
+// console state of the run.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/package.h"
+#include "staging/staged_changes.h"
+
+inline constexpr const char* kDatabaseDirectory = "/flash/var/pdb/";
+inline constexpr const char* kImagesDirectory = "/rw/pckg/.images/";
+inline constexpr const char* kPostlogPath = "/flash/postlog";
+
+class Repository {
+ public:
+  Repository() = default;
+  Repository(const Repository&) = delete;
+  Repository& operator=(const Repository&) = delete;
+
+  static Repository& instance();
+  // Back to the state of a fresh instance (tests).
+  void reset();
+
+  // Loads the database: images, then entries, then schedule files.
+  void open(const std::string& architectureName, bool quietMode);
+  bool loadImages(const std::string& prefix, bool fromImagesDirectory);
+
+  void printListing();
+
+  void takeOverPostlog();
+  void writePostlog();
+  void cleanup(StagedChanges& staged);
+
+  // Lookups over packages, in list order.
+  int indexOfInstalled(const std::string& name) const;
+  Package* findInstalled(const std::string& name) const;
+  std::vector<Package*> findProviders(const Relation& relation) const;
+  Package* findConflicting(const PackageInfo& package) const;
+
+  std::string architecture;
+  std::vector<std::unique_ptr<Package>> packages;  // owned
+  std::string progressLine;
+  std::vector<std::string> logLines;
+  bool quiet = false;
+  bool postlogTakenOver = false;
+};

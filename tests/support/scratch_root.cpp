@@ -1,0 +1,1 @@
+#include "support/scratch_root.h"

@@ -1,0 +1,1 @@
+#include "qpk/package_builder.h"
