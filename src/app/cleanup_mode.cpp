@@ -1,9 +1,11 @@
-// Placeholder until this mode is built: it says so and fails, never pretending success.
-#include <cstdio>
-
+// "--cleanup": remove the packages that do not belong, and commit at once.
 #include "app/modes.h"
+#include "repo/repository.h"
+#include "staging/commit.h"
 
-int runCleanupMode(Repository&) {
-  std::fprintf(stderr, "installer: this mode is not built yet\n");
-  return 1;
+int runCleanupMode(Repository& repository) {
+  StagedChanges staged;
+  repository.cleanup(staged);
+  commitChanges(staged, false);
+  return 0;
 }

@@ -1,9 +1,72 @@
-// Placeholder until this mode is built: it says so and fails, never pretending success.
-#include <cstdio>
+// The default run: carry out the scheduled requests, install the uploads,
+// check the disk space, and commit at once or leave a manifest ("--safe").
+#include <fstream>
 
 #include "app/modes.h"
+#include "console/messages.h"
+#include "repo/repository.h"
+#include "resolve/action_engine.h"
+#include "resolve/check_candidate.h"
+#include "staging/atomic_writer.h"
+#include "staging/commit.h"
+#include "upgrade/disk_space.h"
+#include "upgrade/upgrade_driver.h"
 
-int runUpgradeMode(Repository&, uint32_t, bool) {
-  std::fprintf(stderr, "installer: this mode is not built yet\n");
-  return 1;
+namespace {
+
+constexpr const char* kChangedMarker = "/flash/PCKGS_CHANGED";
+
+// -margin bytes short, in whole kB rounded up past the next boundary.
+int shortfallKilobytes(int64_t margin) {
+  return static_cast<int>(-margin / 1024 + 1);
+}
+
+// The marker is an empty file: the system only looks at whether it exists.
+void stageChangedMarker(StagedChanges& staged) {
+  std::ofstream marker;
+  openAtomic(marker, staged, kChangedMarker, 1, 0);
+}
+
+}  // namespace
+
+int runUpgradeMode(Repository& repository, uint32_t tolerated, bool commitAtOnce) {
+  StagedChanges staged;
+  applyActions(repository, 1, staged);
+  int result = 0;
+
+  tolerated |= kOutcomeNewer;
+  std::vector<PackageInfo> installed = runUpgrade(repository, staged, tolerated);
+
+  // A resumed upgrade has its files on flash already; counting them again
+  // would refuse the very run that finishes it.
+  if ((tolerated & kOutcomeEqual) == 0) {
+    int64_t bootMargin = 0;
+    int64_t flashMargin = 0;
+    if (!checkDiskSpace(staged, &bootMargin, &flashMargin)) {
+      if (bootMargin < 0) {
+        printError("upgrade failed, free %d kB disk space for a %supgrade", shortfallKilobytes(bootMargin),
+                   "kernel ");
+      }
+      if (flashMargin < 0) {
+        printError("upgrade failed, free %d kB disk space for a %supgrade", shortfallKilobytes(flashMargin), "");
+      }
+      discardChanges(staged);
+      installed.clear();
+      result = 28;
+    }
+  }
+
+  for (const PackageInfo& package : installed) printInfo("installed %s", packageLabel(package).c_str());
+
+  if (!staged.empty()) {
+    stageChangedMarker(staged);
+    if (commitAtOnce) {
+      commitChanges(staged, false);
+      runPostCommitProgram("/flash", "/bin/varn", "varn");
+    } else {
+      writeManifest(staged, kManifestPath);
+    }
+  }
+  repository.writePostlog();
+  return result;
 }
