@@ -1,0 +1,89 @@
+// The atomic writer: new content goes to a fresh temporary whose move onto
+// the real path is staged, so a reader of the path sees the old file or the
+// whole new one.
+#include "staging/atomic_writer.h"
+
+#include <libgen.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// The temporary's path is built in a 140-byte buffer on the router; a longer
+// directory would not fit, so it falls back to the RAM disk.
+constexpr size_t kMaxTemporaryDirectory = 129;
+// Room that must stay free on a file system after the file is written.
+constexpr uint64_t kSpareBytes = 65536;
+
+// 64-bit on purpose: free blocks times block size wraps in 32 bits on any
+// file system over 4 GiB, which would then look full (or empty) at random.
+bool hasRoom(const struct statfs& fs, uint32_t sizeHint) {
+  uint64_t freeBytes = static_cast<uint64_t>(fs.f_bfree) * static_cast<uint64_t>(fs.f_bsize);
+  return static_cast<uint64_t>(sizeHint) + kSpareBytes < freeBytes;
+}
+
+// Only the nearest ancestor that exists is judged: a package directory that
+// is not made yet lives on its parent's file system.
+std::string temporaryDirectory(const std::string& target, uint32_t sizeHint) {
+  if (sizeHint == 0) {
+    struct stat st;
+    return stat("/ram", &st) == 0 ? "/ram" : "/tmp";
+  }
+  std::string dir = parentDirectory(target);
+  for (;;) {
+    struct statfs fs;
+    if (statfs(dir.c_str(), &fs) == 0) {
+      if (hasRoom(fs, sizeHint) && dir.size() <= kMaxTemporaryDirectory) return dir;
+      return "/ram";
+    }
+    if (dir == "/" || dir == ".") return "/ram";
+    dir = parentDirectory(dir);
+  }
+}
+
+}  // namespace
+
+bool openAtomic(std::ofstream& out, StagedChanges& set, const std::string& target, uint32_t sizeHint,
+                uint32_t mode) {
+  if (out.is_open()) out.close();
+  out.clear();
+
+  std::string pattern = temporaryDirectory(target, sizeHint) + "/tmpXXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    // Staging the untouched template would move a file nobody wrote.
+    out.setstate(std::ios::failbit);
+    return false;
+  }
+  close(fd);
+  const std::string temporary(name.data());
+  if (mode != 0) chmod(temporary.c_str(), mode & 07777);
+
+  stageChange(set, target, ChangeKind::MoveTemporary, temporary);
+  out.open(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
+  return out.is_open();
+}
+
+std::string parentDirectory(const std::string& path) {
+  size_t end = path.size();
+  while (end > 0 && path[end - 1] == '/') --end;
+  std::vector<char> buffer(path.begin(), path.begin() + end);
+  buffer.push_back('\0');
+  return dirname(buffer.data());
+}
+
+void makeDirectories(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
+  std::string parent = parentDirectory(path);
+  if (parent == path) return;
+  makeDirectories(parent);
+  mkdir(path.c_str(), 0777);
+}
