@@ -19,3 +19,8 @@ using ChoicesMap = std::map<std::string, bool>;
 Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
                         std::string* directoryOut, bool* bootImageOut);
+
+// Whether the package's name and every name in its relations can be kept in
+// the database: not empty, ".", "..", and free of "/", whitespace and control
+// bytes. Packages failing this are refused as broken.
+bool hasUsablePackageNames(const PackageInfo& package);

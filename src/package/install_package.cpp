@@ -1,0 +1,196 @@
+#include "package/install_package.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "console/messages.h"
+#include "package/payload.h"
+#include "package/signature.h"
+#include "repo/entry_directory.h"
+#include "repo/entry_writer.h"
+#include "repo/repository.h"
+#include "resolve/action_engine.h"
+#include "resolve/check_candidate.h"
+#include "staging/atomic_writer.h"
+
+namespace {
+
+// Names become directory names and tokens of the database's whitespace
+// separated files, so a name that is empty, a path step, or holds a slash,
+// whitespace or a control byte could never be written back or read again.
+bool isUsableName(const std::string& name) {
+  if (!hasValidEntryName(name)) return false;
+  for (unsigned char c : name) {
+    if (c <= 0x20 || c == 0x7F || c == '/') return false;
+  }
+  return true;
+}
+
+bool hasUsableNames(const PackageInfo& package) {
+  if (!isUsableName(package.name)) return false;
+  for (const auto* list : {&package.dependencies, &package.provides, &package.conflicts}) {
+    for (const Relation& relation : *list) {
+      if (!isUsableName(relation.name)) return false;
+    }
+  }
+  return true;
+}
+
+// A marker is an empty file staged like any other file, so it appears only
+// when the run commits.
+void stageMarker(StagedChanges& staged, const char* path) {
+  std::ofstream out;
+  openAtomic(out, staged, path, 1, 0);
+  out.close();
+}
+
+// "/rw/CONVERT" tells the old system to convert its configuration; it is
+// written directly because it must exist even when the package is refused.
+void createConvertMarker() {
+  int fd = ::open("/rw/CONVERT", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd >= 0) ::close(fd);
+}
+
+bool ownsRecord(const Repository& repository, const Package* record) {
+  for (const auto& p : repository.packages) {
+    if (p.get() == record) return true;
+  }
+  return false;
+}
+
+// Passing over a refused bundle member: the reader ends on the next member's
+// header (or the end), ready for the next call.
+void skipToNextHeader(PackageReader& reader) {
+  while (reader.partType() != PartHeader) {
+    if (reader.nextPart() < 0) return;
+  }
+}
+
+}  // namespace
+
+bool hasUsablePackageNames(const PackageInfo& package) { return hasUsableNames(package); }
+
+Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
+                        uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
+                        std::string* directoryOut, bool* bootImageOut) {
+  auto record = std::make_unique<Package>();
+  if (!reader.readHeader(*record)) return nullptr;
+  if (bundle != nullptr && record->name == bundle->name) return nullptr;
+  if (record->hasBlob && directoryOut != nullptr) *directoryOut = entryDirectory(*record);
+  if (record->name == "system" && (record->version >> 24) <= 6) createConvertMarker();
+
+  if (!hasUsableNames(*record)) {
+    // The label of a member names its bundle.
+    if (bundle != nullptr) record->bundle = *bundle;
+    reportBrokenPackage(*record);
+    return nullptr;
+  }
+
+  uint32_t flags = checkCandidate(repository, bundle != nullptr ? 0xFFFFFFFFu : (tolerated | kOutcomeConflicts),
+                                  *record);
+  auto choice = choices.find(record->name);
+  if (choice != choices.end()) {
+    record->disabled = choice->second;
+    record->byUser = true;
+  }
+  if (flags & kOutcomeConflicts) {
+    record->disabled = true;
+    flags &= ~kOutcomeConflicts;
+  }
+
+  uint32_t blocking = flags & (~tolerated | kOutcomeEqual);
+  if (blocking != 0) {
+    if (bundle != nullptr) {
+      skipToNextHeader(reader);
+      return repository.findInstalled(record->name);
+    }
+    if (blocking & kOutcomeRefused) return nullptr;
+    if (flags & tolerated & kOutcomeEqual) {
+      setProgressLine(std::string(78, ' '));
+      setProgressLine("");
+      printInfo("installed %s%s", record->disabled ? "(disabled) " : "", packageLabel(*record).c_str());
+      Package* installed = repository.findInstalled(record->name);
+      if (bootImageOut != nullptr && installed != nullptr) {
+        *bootImageOut = (installed->flags & kFlagBootImage) != 0;
+      }
+      return installed;
+    }
+    if (flags & kOutcomeEqual) return repository.findInstalled(record->name);
+    return nullptr;
+  }
+
+  if (bundle != nullptr) record->bundle = *bundle;
+  bool recorded = reader.magic() != UnrecordedMagic;
+  if (recorded) {
+    int index = repository.indexOfInstalled(record->name);
+    if (index >= 0) {
+      repository.packages[index]->removeEntry(staged);
+      repository.packages.erase(repository.packages.begin() + index);
+    }
+  }
+
+  installProgress(*record, reader);
+  if (recorded && !prepareEntryDirectory(*record, staged)) return nullptr;
+
+  if (reader.partType() == PartBlob) {
+    uint32_t left = reader.partLength();
+    while (left > 0) {
+      installProgress(*record, reader);
+      uint32_t step = left < 4096 ? left : 4096;
+      reader.seekg(step, std::ios_base::cur);
+      if (!reader) break;
+      left -= step;
+    }
+    reader.nextPart();
+  }
+
+  bool bootImageSet = std::getenv("bootimage") != nullptr;
+  if (reader.partType() == PartFiles) {
+    // With "bootimage" set the system takes the boot image from the stored
+    // package file itself, so the payload is passed over.
+    bool skip = bootImageSet && (record->flags & kFlagBootImage);
+    if (!skip && !unpackFiles(*record, staged, reader)) return nullptr;
+    reader.nextPart();
+  }
+
+  if (reader.partType() != PartSignature || !reader.hashing() || !verifySignature(*record, reader)) {
+    reportBrokenPackage(*record);
+    return nullptr;
+  }
+  reader.nextPart();
+
+  if (record->bundle.name.empty()) {
+    // After the signature only an architecture part and an empty
+    // dependency part may follow; anything else was never signed.
+    if (reader.partType() == PartArchitecture) reader.nextPart();
+    if (reader.partType() == PartDependencies) {
+      if (reader.partLength() != 0) {
+        reportBrokenPackage(*record);
+        return nullptr;
+      }
+      reader.nextPart();
+    }
+    if (reader.partType() != -1) {
+      reportBrokenPackage(*record);
+      return nullptr;
+    }
+  }
+
+  if (recorded && !writeEntry(*record, staged)) return nullptr;
+  if ((record->flags & kFlagBootImage) || record->name == "branding") stageMarker(staged, "/flash/UPGRADED");
+  if (record->name == "branding") stageMarker(staged, "/flash/BRANDING_INSTALLED");
+  if (record->bundle.name.empty()) setProgressLine("");
+
+  if (bootImageOut != nullptr) *bootImageOut = (record->flags & kFlagBootImage) && bootImageSet;
+  Package* installed = record.get();
+  repository.packages.push_back(std::move(record));
+  applyActions(repository, 0, staged);
+  // The engine may have uninstalled the new record at once (its dependency
+  // was provided only by the package it replaced); it is gone then.
+  if (!ownsRecord(repository, installed)) return nullptr;
+  return installed;
+}

@@ -1,0 +1,143 @@
+#include "resolve/install_stream.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/messages.h"
+#include "package/package_reader.h"
+#include "repo/entry_directory.h"
+#include "repo/entry_writer.h"
+#include "repo/repository.h"
+#include "resolve/action_engine.h"
+#include "resolve/check_candidate.h"
+
+namespace {
+
+// The nameless records that make every listed member without an explicit
+// choice come out disabled. They exist only while the members go in: the
+// engine must never see them afterwards, or it could try to write state for
+// a package without a name.
+class Blockers {
+ public:
+  explicit Blockers(Repository& repository) : repository_(repository) {}
+  ~Blockers() { removeAll(); }
+  Blockers(const Blockers&) = delete;
+  Blockers& operator=(const Blockers&) = delete;
+
+  void add(const std::string& memberName) {
+    auto blocker = std::make_unique<Package>();
+    Relation conflict;
+    conflict.name = memberName;
+    blocker->conflicts.push_back(conflict);
+    records_.push_back(blocker.get());
+    repository_.packages.push_back(std::move(blocker));
+  }
+
+  void removeAll() {
+    if (records_.empty()) return;
+    auto& packages = repository_.packages;
+    packages.erase(std::remove_if(packages.begin(), packages.end(),
+                                  [this](const std::unique_ptr<Package>& p) {
+                                    return std::find(records_.begin(), records_.end(), p.get()) !=
+                                           records_.end();
+                                  }),
+                   packages.end());
+    records_.clear();
+  }
+
+ private:
+  Repository& repository_;
+  std::vector<const Package*> records_;  // owned by repository_.packages
+};
+
+int installBundle(Repository& repository, StagedChanges& staged, PackageReader& reader,
+                  uint32_t tolerated, const ChoicesMap& choices, std::string* directoryOut,
+                  bool* bootImageOut) {
+  if (bootImageOut != nullptr) *bootImageOut = false;
+  auto bundle = std::make_unique<Package>();
+  if (!reader.readHeader(*bundle)) return 1;
+  if (!bundle->dependencies.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) return 1;
+  if (!hasUsablePackageNames(*bundle)) {
+    reportBrokenPackage(*bundle);
+    return 1;
+  }
+  if (reader.partType() == PartBlob) reader.nextPart();
+  if (bundle->hasBlob && directoryOut != nullptr) *directoryOut = entryDirectory(*bundle);
+
+  uint32_t flags = checkCandidate(repository, tolerated, *bundle);
+  if (flags & ~tolerated) return 2;
+
+  int index = repository.indexOfInstalled(bundle->name);
+  if (index >= 0) {
+    repository.packages[index]->removeEntry(staged);
+    repository.packages.erase(repository.packages.begin() + index);
+  }
+  if (!prepareEntryDirectory(*bundle, staged) || !writeEntry(*bundle, staged)) return 1;
+
+  Relation relation;
+  relation.name = bundle->name;
+  relation.minVersion = bundle->version;
+  relation.maxVersion = bundle->version;
+  repository.packages.push_back(std::move(bundle));
+
+  std::vector<std::string> formerMembers;
+  for (const auto& p : repository.packages) {
+    if (p->bundle.name == relation.name) formerMembers.push_back(p->name);
+  }
+
+  Blockers blockers(repository);
+  if (reader.partType() == PartBundleMembers) {
+    std::vector<Relation> listed;
+    // A member list cut short leaves the stream unusable for the members.
+    if (!reader.readRelations(listed)) return 2;
+    for (const Relation& member : listed) {
+      if (choices.find(member.name) == choices.end()) blockers.add(member.name);
+    }
+    reader.nextPart();
+  }
+
+  int members = 0;
+  while (reader.partType() == PartHeader) {
+    bool memberBootImage = false;
+    Package* member = installPackage(repository, staged, reader, tolerated, choices, &relation, nullptr,
+                                     &memberBootImage);
+    if (member == nullptr) return 2;
+    formerMembers.erase(std::remove(formerMembers.begin(), formerMembers.end(), member->name),
+                        formerMembers.end());
+    if (memberBootImage && bootImageOut != nullptr) *bootImageOut = true;
+    ++members;
+  }
+  if (reader.partType() == PartArchitecture) reader.nextPart();
+  if (reader.partType() != -1) return 2;
+  if (members == 0) return 3;
+
+  blockers.removeAll();
+  for (const std::string& name : formerMembers) {
+    Package* former = repository.findInstalled(name);
+    if (former != nullptr) former->action = PendingAction::Uninstall;
+  }
+  applyActions(repository, 0, staged);
+  setProgressLine("");
+  return 0;
+}
+
+}  // namespace
+
+int installFromStream(Repository& repository, StagedChanges& staged, std::streambuf* source,
+                      uint32_t tolerated, const ChoicesMap& choices, std::streambuf* copySink,
+                      std::string* directoryOut, bool* bootImageOut) {
+  PackageReader reader(source, true, copySink);
+  for (int32_t type : {PartHeader, PartBundleHeader, PartBundleMembers, PartArchitecture, PartDependencies,
+                       PartProvides, PartConflicts, PartBlob, PartFiles, PartSignature}) {
+    reader.accept(type);
+  }
+  reader.nextPart();
+  if (reader.partType() != PartBundleHeader) {
+    Package* installed = installPackage(repository, staged, reader, tolerated, choices, nullptr,
+                                        directoryOut, bootImageOut);
+    return installed != nullptr ? 0 : 1;
+  }
+  return installBundle(repository, staged, reader, tolerated, choices, directoryOut, bootImageOut);
+}
