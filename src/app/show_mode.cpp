@@ -1,9 +1,8 @@
-// Placeholder until this mode is built: it says so and fails, never pretending success.
-#include <cstdio>
-
+// "--show": the table of installed packages; nothing is changed or logged.
 #include "app/modes.h"
+#include "repo/repository.h"
 
-int runShowMode(Repository&) {
-  std::fprintf(stderr, "installer: this mode is not built yet\n");
-  return 1;
+int runShowMode(Repository& repository) {
+  repository.printListing();
+  return 0;
 }

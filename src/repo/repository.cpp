@@ -1,4 +1,5 @@
-// Placeholder until the database loader is built.
+// The single process-wide repository. Loading is in loader.cpp, the lookups
+// in lookups.cpp, the listing in listing.cpp.
 #include "repo/repository.h"
 
 Repository& Repository::instance() {
@@ -13,9 +14,4 @@ void Repository::reset() {
   logLines.clear();
   quiet = false;
   postlogTakenOver = false;
-}
-
-void Repository::open(const std::string& architectureName, bool quietMode) {
-  architecture = architectureName;
-  quiet = quietMode;
 }

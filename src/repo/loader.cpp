@@ -1,0 +1,86 @@
+// Loading the package database: stored images first, then the entries
+// without a readable image, then each record's small files and schedule.
+#include <dirent.h>
+
+#include <fstream>
+#include <memory>
+
+#include "console/messages.h"
+#include "package/package_reader.h"
+#include "repo/entry_directory.h"
+#include "repo/repository.h"
+
+namespace {
+
+// Header parts only: stored images are read header-only, so loading skips
+// every payload by seeking and never inflates anything.
+constexpr int32_t kImagePartTypes[] = {PartBundleHeader, PartHeader, PartText24, PartNote,
+                                       PartDependencies, PartProvides, PartConflicts};
+
+// The names of the database directory in the order the system lists them,
+// dot-names left out. False when the directory cannot be listed.
+bool listDatabase(std::vector<std::string>* names) {
+  DIR* directory = opendir(kDatabaseDirectory);
+  if (directory == nullptr) return false;
+  while (dirent* entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') continue;
+    names->push_back(entry->d_name);
+  }
+  closedir(directory);
+  return true;
+}
+
+}  // namespace
+
+void Repository::open(const std::string& architectureName, bool quietMode) {
+  quiet = quietMode;
+  architecture = architectureName;
+  if (!loadImages(kDatabaseDirectory, false)) {
+    printWarning("could not open repo");
+    return;
+  }
+  loadImages(kImagesDirectory, true);
+
+  std::vector<std::string> names;
+  if (!listDatabase(&names)) return;
+  for (const std::unique_ptr<Package>& package : packages) package->loadEntry();
+  for (const std::string& name : names) {
+    if (indexOfInstalled(name) >= 0) continue;
+    auto package = std::make_unique<Package>(name);
+    package->loadEntry();
+    packages.push_back(std::move(package));
+  }
+}
+
+bool Repository::loadImages(const std::string& prefix, bool fromImagesDirectory) {
+  std::vector<std::string> names;
+  if (!listDatabase(&names)) return false;
+  for (const std::string& name : names) {
+    auto package = std::make_unique<Package>(name);
+    const std::string path = fromImagesDirectory ? prefix + name : entryDirectory(*package) + "image";
+    std::filebuf file;
+    if (file.open(path, std::ios::in | std::ios::binary) == nullptr) continue;
+
+    PackageReader reader(&file, false, nullptr);
+    for (int32_t type : kImagePartTypes) reader.accept(type);
+    reader.nextPart();
+    if (reader.partType() == PartBundleHeader) {
+      reader.readHeader(*package);
+      const Relation bundle{package->name, package->version, package->version, 0};
+      while (reader.partType() == PartHeader) {
+        auto member = std::make_unique<Package>();
+        // A member header that cannot be read at all leaves the reader on
+        // the same part: drop it and stop, or the loop would never end.
+        if (!reader.readHeader(*member) && reader.partType() == PartHeader) break;
+        member->bundle = bundle;
+        packages.push_back(std::move(member));
+      }
+    } else {
+      // Without a readable header the record keeps its name and version 0,
+      // and its small files fill it later.
+      reader.readHeader(*package);
+    }
+    packages.push_back(std::move(package));
+  }
+  return true;
+}

@@ -1,0 +1,155 @@
+// Package::loadEntry and Package::removeEntry: a record's own database entry,
+// read back at start-up and staged away on uninstallation.
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iomanip>
+
+#include "model/package.h"
+#include "repo/entry_directory.h"
+#include "staging/staged_changes.h"
+
+namespace {
+
+constexpr const char* kBootImagePath = "/flash/bootimage";
+// No installed path is longer than the system's path limit; a longer line
+// is a corrupt "files" file and is dropped rather than held in memory.
+constexpr size_t kMaxPathLine = 4096;
+// Longest schedule or bundle word worth reading; longer ones are garbage.
+constexpr size_t kMaxWord = 255;
+
+// Reads one whitespace-delimited word of at most kMaxWord bytes. A longer
+// word is read as its first bytes, which can never equal a real word.
+bool readWord(const std::string& path, std::string* word) {
+  std::ifstream in(path);
+  return static_cast<bool>(in >> std::setw(kMaxWord + 1) >> *word);
+}
+
+// Every non-empty line of the file list, each made absolute. A last line
+// without a newline counts; an overlong line is skipped whole.
+void readFileList(std::istream& in, FileSet& files) {
+  std::string line;
+  bool overlong = false;
+  char buffer[4096];
+  for (;;) {
+    in.read(buffer, sizeof buffer);
+    std::streamsize got = in.gcount();
+    if (got <= 0) break;
+    for (std::streamsize i = 0; i < got; ++i) {
+      char c = buffer[i];
+      if (c != '\n') {
+        if (line.size() < kMaxPathLine) {
+          line += c;
+        } else {
+          overlong = true;
+        }
+        continue;
+      }
+      if (!overlong && !line.empty()) files.insert(line[0] == '/' ? line : "/" + line);
+      line.clear();
+      overlong = false;
+    }
+  }
+  if (!overlong && !line.empty()) files.insert(line[0] == '/' ? line : "/" + line);
+}
+
+// The first line is "auto" for an automatic choice; anything else, an empty
+// file included, was the user's. Only the first five bytes matter.
+bool disabledByUser(std::istream& in) {
+  char head[5] = {};
+  in.read(head, sizeof head);
+  std::streamsize got = in.gcount();
+  bool isAuto = got >= 4 && head[0] == 'a' && head[1] == 'u' && head[2] == 't' && head[3] == 'o' &&
+                (got == 4 || head[4] == '\n');
+  return !isAuto;
+}
+
+void applySchedule(Package& package) {
+  std::string word;
+  if (!readWord(scheduleFilePath(package.name), &word)) return;
+  if (word == "uninstall") {
+    package.action = PendingAction::Uninstall;
+  } else if (word == "enable") {
+    package.action = PendingAction::Enable;
+    package.byUser = true;
+  } else if (word == "disable") {
+    package.action = PendingAction::Disable;
+    package.byUser = true;
+  }
+}
+
+}  // namespace
+
+void Package::loadEntry() {
+  // A name that cannot own an entry directory (from a corrupt image header)
+  // would make these paths point at the database directory or outside it.
+  bool validName = hasValidEntryName(name);
+  const std::string directory = entryDirectory(*this);
+
+  if (version == 0) {
+    if (!validName) {
+      action = PendingAction::Uninstall;
+    } else {
+      std::ifstream versionFile(directory + "version");
+      unsigned packedVersion = 0;
+      unsigned built = 0;
+      if (versionFile >> packedVersion >> built) {
+        version = packedVersion;
+        buildTime = built;
+      } else {
+        action = PendingAction::Uninstall;
+      }
+      if (!readRelationFile(directory + "deps", dependencies, false)) action = PendingAction::Uninstall;
+      if (!readRelationFile(directory + "provides", provides, true)) action = PendingAction::Uninstall;
+      if (!readRelationFile(directory + "conflicts", conflicts, false)) action = PendingAction::Uninstall;
+
+      // A member read from its bundle's image has a version and never gets
+      // here; one that does lost its bundle and goes.
+      std::string bundleName;
+      if (readWord(directory + "bundle", &bundleName)) {
+        bundle = Relation{bundleName, 0, 0, 0};
+        action = PendingAction::Uninstall;
+      }
+
+      std::ifstream fileList(directory + "files", std::ios::binary);
+      if (!fileList) {
+        isBundle = true;
+      } else {
+        isBundle = false;
+        readFileList(fileList, files);
+      }
+    }
+  }
+
+  byUser = false;
+  disabled = false;
+  if (validName) {
+    std::ifstream disabledFile(directory + "disabled", std::ios::binary);
+    if (disabledFile) {
+      disabled = true;
+      byUser = disabledByUser(disabledFile);
+    } else if (std::ifstream(directory + "enabled")) {
+      byUser = true;
+    }
+  }
+
+  if (!isPlaceholder(*this)) applySchedule(*this);
+}
+
+void Package::removeEntry(StagedChanges& staged) {
+  // Nothing on flash belongs to a name without a valid entry directory.
+  if (hasValidEntryName(name)) {
+    // The stored paths are the final absolute paths the payload wrote.
+    for (const std::string& path : files) stageRemoval(staged, path);
+    const std::string directory = entryDirectory(*this);
+    stageRemoval(staged, directory);
+    stageRemoval(staged, directory + "image");
+    struct stat status;
+    // A boot image with further links is still used by another name.
+    if ((flags & kFlagBootImage) && stat(kBootImagePath, &status) == 0 && status.st_nlink == 1) {
+      stageRemoval(staged, kBootImagePath);
+    }
+  }
+  files.clear();
+  action = PendingAction::None;
+}
