@@ -9,16 +9,25 @@
 struct RunResult {
   int status = -1;        // exit status, or 128 + signal
   std::string out;        // standard output as written
-  std::string outPlain;   // standard output with progress-line sequences and \r-overwritten text removed
+  // Standard output as a console would leave it, line by line:
+  //  1. every "\e[?25l" and "\e[?25h" (cursor hide/show) is removed;
+  //  2. the text is split into lines at "\n" (a last piece without one counts
+  //     as a line and stays without one);
+  //  3. a line holding "\r" keeps only the text after its last "\r"; when that
+  //     is empty or only spaces and tabs, the line and its "\n" are dropped
+  //     (a progress line that was erased, or overwritten and never ended);
+  //  4. a line without "\r" stays as it is, empty lines included.
+  std::string outPlain;
   std::string err;        // standard error
 };
 
 class ScratchRoot {
  public:
   // Makes flash/var/pdb, ram, rw/pckg/.download, rw/pckg/.images,
-  // flash/rw/pckg, flash/var/pckg under a fresh temporary folder.
+  // flash/rw/pckg, flash/var/pckg and tmp under a fresh folder below the
+  // build's test-tmp folder.
   ScratchRoot();
-  ~ScratchRoot();  // removes the folder
+  ~ScratchRoot();  // removes the folder (never following links or crossing mounts)
   ScratchRoot(const ScratchRoot&) = delete;
   ScratchRoot& operator=(const ScratchRoot&) = delete;
 
@@ -26,7 +35,9 @@ class ScratchRoot {
   // Host path of a router path: "/flash/x" -> path() + "/flash/x".
   std::string host(const std::string& routerPath) const;
 
+  // Creates the parent folders; replaces an existing file.
   void write(const std::string& routerPath, const std::string& content, unsigned mode = 0644);
+  // The file's bytes; empty when it cannot be read.
   std::string read(const std::string& routerPath) const;
   bool exists(const std::string& routerPath) const;
   void remove(const std::string& routerPath);
@@ -39,7 +50,10 @@ class ScratchRoot {
                 const std::map<std::string, std::string>& env = {},
                 const std::string& stdinData = "") const;
   // Runs the installer without "-r" (for --commit/--cancel) inside a private
-  // mount namespace chrooted to the scratch root.
+  // mount namespace chrooted to the scratch root. The host's /usr, /lib*,
+  // /bin, /sbin and /etc are bind-mounted read-only for the dynamic loader
+  // (links such as /lib -> usr/lib are recreated as links), the binary is
+  // mounted as "/.installer"; all of it is gone again after the run.
   RunResult runChrooted(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
                         const std::string& stdinData = "") const;
@@ -52,6 +66,8 @@ class ScratchRoot {
   std::string path_;
 };
 
-// Runs any program with arguments, environment and standard input.
+// Runs any program (argv[0] is its path) with env added to a clean
+// environment and stdinData on standard input; chrootTo, when given, is the
+// root the child changes to before the exec.
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                      const std::string& stdinData, const std::string& chrootTo = "");
