@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "model/package.h"
 
 namespace {
@@ -68,7 +70,10 @@ bool prepareEntryDirectory(const Package& package, StagedChanges& set) {
     if (it->second.kind != ChangeKind::Remove) return false;
     set.erase(it);
   }
+  // With its trailing "/" the path fails with ENOTDIR when something other
+  // than a directory sits there; the entry files could never be moved into
+  // it, so the installation is refused before anything is written.
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0) return true;
+  if (stat(dir.c_str(), &st) != 0) return errno != ENOTDIR;
   return S_ISDIR(st.st_mode);
 }
