@@ -1,0 +1,64 @@
+#include "resolve/provider_index.h"
+
+#include "model/matching.h"
+#include "repo/repository.h"
+
+ProviderIndex::ProviderIndex(const Repository& repository) : repository_(repository) {
+  const auto& packages = repository.packages;
+  for (int i = 0; i < static_cast<int>(packages.size()); ++i) {
+    const Package& package = *packages[i];
+    byName_[package.name].push_back(i);
+    for (const Relation& provision : package.provides) {
+      std::vector<int>& list = byProvision_[provision.name];
+      // A package listing one name twice is still one provider.
+      if (list.empty() || list.back() != i) list.push_back(i);
+    }
+  }
+}
+
+const std::vector<int>& ProviderIndex::lookup(const std::unordered_map<std::string, std::vector<int>>& map,
+                                              const std::string& name) const {
+  auto it = map.find(name);
+  return it == map.end() ? none_ : it->second;
+}
+
+const std::vector<int>& ProviderIndex::withName(const std::string& name) const {
+  return lookup(byName_, name);
+}
+
+Package* ProviderIndex::findInstalled(const std::string& name) const {
+  const std::vector<int>& list = withName(name);
+  return list.empty() ? nullptr : repository_.packages[list.front()].get();
+}
+
+// satisfies() needs the relation's name and providesMatch() a provision of
+// that name, so the two index lists hold every possible provider; merging
+// them keeps list order.
+std::vector<Package*> ProviderIndex::providers(const Relation& relation) const {
+  const std::vector<int>& named = lookup(byName_, relation.name);
+  const std::vector<int>& providing = lookup(byProvision_, relation.name);
+  std::vector<Package*> result;
+  size_t a = 0, b = 0;
+  while (a < named.size() || b < providing.size()) {
+    int next;
+    if (b == providing.size() || (a < named.size() && named[a] <= providing[b])) {
+      next = named[a];
+      if (b < providing.size() && providing[b] == next) ++b;
+      ++a;
+    } else {
+      next = providing[b++];
+    }
+    Package* package = repository_.packages[next].get();
+    if (isPlaceholder(*package)) continue;
+    if (satisfies(*package, relation) || providesMatch(*package, relation)) result.push_back(package);
+  }
+  return result;
+}
+
+std::vector<Package*> ProviderSource::providers(const Relation& relation) const {
+  return index_ != nullptr ? index_->providers(relation) : repository_.findProviders(relation);
+}
+
+Package* ProviderSource::findInstalled(const std::string& name) const {
+  return index_ != nullptr ? index_->findInstalled(name) : repository_.findInstalled(name);
+}
