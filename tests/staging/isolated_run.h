@@ -137,3 +137,11 @@ inline std::vector<std::string> listFolder(const std::string& path) {
   std::sort(names.begin(), names.end());
   return names;
 }
+
+// Checks a runIsolated result without printing the whole lambda on failure;
+// the child has printed its own failures already.
+#define EXPECT_ISOLATED(call)                                           \
+  do {                                                                  \
+    bool isolatedChildPassed = (call);                                  \
+    EXPECT_TRUE(isolatedChildPassed) << "the isolated child failed";    \
+  } while (0)

@@ -124,7 +124,7 @@ TEST(StagedChanges, PrepareEntryDirectory) {
   ASSERT_EQ(mkdir((root / "flash/var/pdb/old").c_str(), 0755), 0);
   writeFile(root / "flash/var/pdb/old/version", "1");
   writeFile(root / "flash/var/pdb/plain", "not a directory");
-  EXPECT_TRUE(runIsolated(
+  EXPECT_ISOLATED(runIsolated(
       [] {
         StagedChanges set;
         // Absent and existing entry directories are fine.
