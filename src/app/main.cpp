@@ -1,6 +1,55 @@
-#include <cstdio>
+// The entry point: environment, command line, root change, one mode.
+#include <unistd.h>
 
-int main() {
-  std::fprintf(stderr, "installer: not built yet\n");
-  return 1;
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "app/command_line.h"
+#include "app/modes.h"
+#include "repo/repository.h"
+#include "resolve/check_candidate.h"
+#include "staging/commit.h"
+
+int main(int argc, char** argv) {
+  Repository& repository = Repository::instance();
+  RunSettings settings;
+
+  // The emulator board has no package system: nothing at all is done there.
+  const char* board = std::getenv("board");
+  if (board != nullptr && std::strcmp(board, "qemu_p9") == 0) return 0;
+
+  initFlaggedState();
+
+  switch (parseCommandLine(argc, argv, &settings, std::cout)) {
+    case CommandLineOutcome::Usage:
+      std::cout << kUsageLine << '\n';
+      std::cout.flush();
+      return 0;
+    case CommandLineOutcome::Commit:
+      runCommitMode();
+      return 0;
+    case CommandLineOutcome::Cancel:
+      runCancelMode();
+      return 0;
+    case CommandLineOutcome::Run:
+      break;
+  }
+
+  // A root that cannot be entered ends the run: going on would work on the
+  // live system's /flash although the caller named another tree.
+  if (!settings.root.empty() && ::chroot(settings.root.c_str()) != 0) {
+    std::perror("chroot");
+    return 1;
+  }
+  if (::chdir("/") != 0) std::perror("chdir");
+
+  const char* arch = std::getenv("arch");
+  repository.open(arch != nullptr ? arch : "i386", settings.quiet);
+
+  if (settings.show) return runShowMode(repository);
+  if (settings.cleanup) return runCleanupMode(repository);
+  if (settings.fromStandardInput) return runStandardInputMode(repository, settings.tolerated);
+  return runUpgradeMode(repository, settings.tolerated, settings.commitAtOnce);
 }
