@@ -1,0 +1,312 @@
+// The default run end to end: uploads in, files and database entries on
+// flash, the marker, the manifest in safe mode, the post-commit program.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "support/scratch_root.h"
+#include "upgrade/upload_packages.h"
+
+using namespace uploads;
+
+namespace {
+
+std::string alpha(const char* versionText, const std::string& content) {
+  return build(spec("alpha", versionText, {file("/bin/alpha", content)}));
+}
+
+// Installs packages through one run so later runs start from a database.
+void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [name, content] : files) upload(root, name, content);
+  const RunResult run = root.run({});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  for (const auto& entry : files) root.remove(std::string(kDownload) + entry.first);
+  root.remove("/flash/PCKGS_CHANGED");
+}
+
+TEST(UpgradeRun, FreshInstallCommitsFilesEntryAndMarker) {
+  ScratchRoot root;
+  upload(root, "alpha.qpk", alpha("1.0", "alpha one\n"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "alpha one\n");
+  EXPECT_TRUE(root.exists("/flash/var/pdb/alpha/version"));
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_EQ(root.read("/flash/PCKGS_CHANGED"), "");
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+  // No blob: the upload is not kept as an image and stays where it was.
+  EXPECT_TRUE(root.exists("/rw/pckg/.download/alpha.qpk"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/alpha/image"));
+  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "installed alpha-1.0"));
+}
+
+TEST(UpgradeRun, NewerVersionReplacesTheInstalledOne) {
+  ScratchRoot root;
+  installFirst(root, {{"alpha.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one"), file("/etc/old", "x")}))}});
+  upload(root, "alpha-1.1.qpk", alpha("1.1", "two"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "two");
+  EXPECT_FALSE(root.exists("/flash/etc/old"));
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST(UpgradeRun, OlderVersionNeedsADowngrade) {
+  ScratchRoot root;
+  installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
+  upload(root, "alpha-old.qpk", alpha("1.0", "old"));
+
+  RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "new");
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_EQ(run.outPlain.find("installed alpha"), std::string::npos) << run.outPlain;
+
+  // The downgrade file below the old version allows it...
+  root.write("/ram/DOWNGRADE", std::to_string(version("1.0")) + "\n");
+  run = root.run({});
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "old");
+}
+
+TEST(UpgradeRun, DowngradeByOptionOrByAnEmptyDowngradeFile) {
+  for (int viaFile = 0; viaFile < 2; ++viaFile) {
+    ScratchRoot root;
+    installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
+    upload(root, "alpha-old.qpk", alpha("1.0", "old"));
+    if (viaFile) root.write("/ram/DOWNGRADE", "");
+    const RunResult run = root.run(viaFile ? std::vector<std::string>{} : std::vector<std::string>{"-down"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << viaFile << run.outPlain;
+    EXPECT_EQ(root.read("/flash/bin/alpha"), "old");
+  }
+}
+
+TEST(UpgradeRun, DowngradeFileRefusesVersionsBelowItsMinimum) {
+  ScratchRoot root;
+  installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
+  upload(root, "alpha-old.qpk", alpha("1.0", "old"));
+  root.write("/ram/DOWNGRADE", std::to_string(version("1.1")));
+  const RunResult run = root.run({});
+  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: ommitting package alpha-1.0: not allowed")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "new");
+}
+
+TEST(UpgradeRun, OnlyTheFirstDirectoryWithPackagesCounts) {
+  ScratchRoot root;
+  upload(root, "a.qpk", alpha("1.0", "download"));
+  upload(root, "b.qpk", build(spec("beta", "1.0", {file("/bin/beta", "flash")})), kFlashUpload);
+  RunResult run = root.run({});
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "download");
+  EXPECT_FALSE(root.exists("/flash/bin/beta"));
+
+  // IGNORE turns the download directory off even though it holds packages.
+  ScratchRoot ignoring;
+  upload(ignoring, "a.qpk", alpha("1.0", "download"));
+  ignoring.write("/rw/pckg/.download/IGNORE", "");
+  upload(ignoring, "b.qpk", build(spec("beta", "1.0", {file("/bin/beta", "flash")})), kFlashUpload);
+  upload(ignoring, "c.qpk", build(spec("gamma", "1.0", {file("/bin/gamma", "var")})), kFlashPackages);
+  run = ignoring.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_FALSE(ignoring.exists("/flash/bin/alpha"));
+  EXPECT_EQ(ignoring.read("/flash/bin/beta"), "flash");
+  EXPECT_FALSE(ignoring.exists("/flash/bin/gamma"));
+
+  // The last directory is used when the others hold nothing.
+  ScratchRoot last;
+  upload(last, "c.qpk", build(spec("gamma", "1.0", {file("/bin/gamma", "var")})), kFlashPackages);
+  last.run({});
+  EXPECT_EQ(last.read("/flash/bin/gamma"), "var");
+}
+
+TEST(UpgradeRun, OnlyQpkAndZpkNamesAreCandidates) {
+  ScratchRoot root;
+  upload(root, "alpha.zpk", alpha("1.0", "z"));
+  upload(root, "beta.QPK", build(spec("beta", "1.0", {file("/bin/beta", "b")})));
+  upload(root, ".gamma.qpk", build(spec("gamma", "1.0", {file("/bin/gamma", "g")})));
+  const RunResult run = root.run({});
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "z");
+  EXPECT_FALSE(root.exists("/flash/bin/beta"));
+  EXPECT_FALSE(root.exists("/flash/bin/gamma"));
+  EXPECT_EQ(run.outPlain.find("broken"), std::string::npos) << run.outPlain;
+}
+
+TEST(UpgradeRun, TruncatedUploadIsReportedByFileNameAndSkipped) {
+  ScratchRoot root;
+  std::string beta = build(spec("beta", "1.0", {file("/bin/beta", "b")}));
+  beta.pop_back();
+  upload(root, "beta-cut.qpk", beta);
+  upload(root, "alpha.qpk", alpha("1.0", "a"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package beta-cut.qpk")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
+  EXPECT_FALSE(root.exists("/flash/bin/beta"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/beta"));
+}
+
+TEST(UpgradeRun, BadSignatureFailsTheWholeRun) {
+  ScratchRoot root;
+  qpk::SigningKeys foreign = keys();
+  foreign.eddsaSeed[0] ^= 0x5A;
+  foreign.legacySecret[1] ^= 0x5A;
+  upload(root, "alpha.qpk", alpha("1.0", "a"));
+  upload(root, "beta.qpk", build(spec("beta", "1.0", {file("/bin/beta", "b")}), foreign));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of beta-1.0 failed: broken package")) << run.outPlain;
+  EXPECT_EQ(run.outPlain.find("installed "), std::string::npos) << run.outPlain;
+  // Nothing reaches flash: no files, no entries, no marker; the log is all that is written.
+  EXPECT_EQ(root.list("/flash/bin"), std::vector<std::string>{});
+  EXPECT_EQ(root.list("/flash/var/pdb"), std::vector<std::string>{});
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_TRUE(root.exists("/rw/pckg/.download/alpha.qpk"));
+  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "ERROR: installation of beta-1.0 failed: broken package"));
+}
+
+// alpha 1.0 provides "feature"; alpha 1.1 no longer does.
+void installProvider(ScratchRoot& root) {
+  qpk::PackageSpec old = spec("alpha", "1.0", {file("/bin/alpha", "one")});
+  old.provides.push_back(relation("feature"));
+  installFirst(root, {{"alpha.qpk", build(old)}});
+}
+
+TEST(UpgradeRun, LostNameStopsARunFromFlashButNotADownload) {
+  ScratchRoot root;
+  installProvider(root);
+  upload(root, "alpha.qpk", alpha("1.1", "two"), kFlashUpload);
+  RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: missing package feature")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "one");
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+
+  ScratchRoot download;
+  installProvider(download);
+  upload(download, "alpha.qpk", alpha("1.1", "two"));
+  run = download.run({});
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
+  EXPECT_EQ(download.read("/flash/bin/alpha"), "two");
+}
+
+TEST(UpgradeRun, DisabledProviderIsEnabledWhenItsNameGoesMissing) {
+  ScratchRoot root;
+  qpk::PackageSpec alphaOld = spec("alpha", "1.0", {file("/bin/alpha", "one")});
+  alphaOld.provides.push_back(relation("feature"));
+  alphaOld.conflicts.push_back(relation("beta"));
+  installFirst(root, {{"alpha.qpk", build(alphaOld)}});
+  qpk::PackageSpec beta = spec("beta", "1.0", {file("/bin/beta", "b")});
+  beta.provides.push_back(relation("feature"));
+  installFirst(root, {{"beta.qpk", build(beta)}});
+  ASSERT_TRUE(root.exists("/flash/var/pdb/beta/disabled")) << "beta should start disabled";
+
+  upload(root, "alpha.qpk", alpha("1.1", "two"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "enabled beta-1.0")) << run.outPlain;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
+  EXPECT_FALSE(root.exists("/flash/var/pdb/beta/disabled"));
+}
+
+TEST(UpgradeRun, BlobPackagesKeepTheirUploadAsStoredImage) {
+  ScratchRoot root;
+  qpk::PackageSpec s = spec("gamma", "1.0", {file("/bin/gamma", "g")});
+  s.blob = std::string(5000, 'B');
+  const std::string content = upload(root, "gamma.qpk", build(s));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0) << run.outPlain;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed gamma-1.0")) << run.outPlain;
+  EXPECT_FALSE(root.exists("/rw/pckg/.download/gamma.qpk"));
+  EXPECT_EQ(root.read("/flash/var/pdb/gamma/image"), content);
+}
+
+TEST(UpgradeRun, BootImageUploadBecomesTheBootImage) {
+  ScratchRoot root;
+  qpk::PackageSpec s = spec("kernel", "1.0", {file("/boot/kernel", "k")});
+  s.flags = kFlagBootImage;
+  s.blob = "boot blob";
+  const std::string content = upload(root, "kernel.qpk", build(s));
+  const RunResult run = root.run({}, {{"bootimage", "1"}});
+  EXPECT_EQ(run.status, 0) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bootimage"), content);
+  EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
+  EXPECT_FALSE(root.exists("/rw/pckg/.download/kernel.qpk"));
+}
+
+TEST(UpgradeRun, SafeModeWritesTheManifestAndCommitsNothing) {
+  ScratchRoot root;
+  upload(root, "alpha.qpk", alpha("1.0", "a"));
+  RunResult run = root.run({"--safe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0"));
+  EXPECT_FALSE(root.exists("/flash/bin/alpha"));
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  const std::string manifest = root.read("/ram/MANIFEST");
+  EXPECT_NE(manifest.find("M /flash/PCKGS_CHANGED "), std::string::npos) << manifest;
+  EXPECT_NE(manifest.find("M /flash/bin/alpha "), std::string::npos) << manifest;
+
+  run = root.runChrooted({"--commit"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+// A static program standing in for the platform's post-commit program; it
+// runs inside the flash root and leaves its name and working directory there.
+bool placePostCommitProgram(const ScratchRoot& root) {
+  const std::string source = root.host("/ram/varn.c");
+  FILE* out = std::fopen(source.c_str(), "w");
+  if (out == nullptr) return false;
+  std::fputs(
+      "#include <stdio.h>\n#include <unistd.h>\n"
+      "int main(int argc, char** argv) {\n"
+      "  char cwd[256]; FILE* f = fopen(\"/varn-ran\", \"w\");\n"
+      "  if (!f || !getcwd(cwd, sizeof cwd)) return 1;\n"
+      "  fprintf(f, \"%s %d %s\\n\", argv[0], argc, cwd); return fclose(f);\n}\n",
+      out);
+  std::fclose(out);
+  mkdir(root.host("/flash/bin").c_str(), 0755);
+  const RunResult cc = runProgram({"/usr/bin/cc", "-static", "-o", root.host("/flash/bin/varn"), source}, {{"PATH", "/usr/bin:/bin"}}, "");
+  return cc.status == 0;
+}
+
+TEST(UpgradeRun, PostCommitProgramRunsOnlyAfterACommittedUpgrade) {
+  ScratchRoot root;
+  ASSERT_TRUE(placePostCommitProgram(root));
+  upload(root, "alpha.qpk", alpha("1.0", "a"));
+
+  root.run({"--safe"});
+  EXPECT_FALSE(root.exists("/flash/varn-ran"));
+
+  root.remove("/ram/MANIFEST");
+  root.run({});
+  ASSERT_TRUE(root.exists("/flash/varn-ran"));
+  EXPECT_EQ(root.read("/flash/varn-ran"), "varn 1 /\n");
+
+  // Nothing left to do: no marker, no program, still the log.
+  root.remove("/flash/varn-ran");
+  root.remove("/flash/PCKGS_CHANGED");
+  root.remove("/rw/pckg/.download/alpha.qpk");
+  const std::string log = root.read("/flash/postlog");
+  const RunResult idle = root.run({});
+  EXPECT_EQ(idle.status, 0);
+  EXPECT_FALSE(root.exists("/flash/varn-ran"));
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+  // A run without messages and without a takeover leaves the log alone.
+  EXPECT_EQ(root.read("/flash/postlog"), log);
+}
+
+TEST(UpgradeRun, EmptyDatabaseAndNoUploadsIsAFailedInstallation) {
+  ScratchRoot root;
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: router installation failed!!!")) << run.outPlain;
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_EQ(root.read("/flash/postlog"), "ERROR: router installation failed!!!\n");
+}
+
+}  // namespace
