@@ -78,6 +78,20 @@ struct BundleSpec {
 bool buildPackage(const PackageSpec& spec, const SigningKeys& keys, std::string* file, std::string* error);
 bool buildBundle(const BundleSpec& spec, const SigningKeys& keys, std::string* file, std::string* error);
 
+// A bundle from member package files as qpk build wrote them, each already
+// signed: their parts are copied after the bundle header unchanged (a member's
+// leading type-25 part is dropped, the bundle's own switch covers them). A
+// member's signature stays valid because the reader restarts the digest at
+// each member header; so every member must use the bundle's digest kind
+// (spec.sha256). spec.members is ignored.
+bool spliceBundle(const BundleSpec& spec, const std::vector<std::string>& memberFiles,
+                  std::string* file, std::string* error);
+
+// Regular files below directory as payload entries, with paths relative to
+// it made absolute ("/bin/x"), in byte order, permission bits kept. Other
+// kinds of entries are left out. False (with error) when it cannot be read.
+bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::string* error);
+
 // Low-level writer for hand-shaped files (tests of bad input).
 class PartWriter {
  public:
