@@ -1,0 +1,362 @@
+// "installer -" end to end: a package or bundle piped in, installed on a
+// scratch root, checked byte for byte on flash.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/scratch_root.h"
+#include "upgrade/upload_packages.h"
+
+using namespace uploads;
+
+namespace {
+
+constexpr const char* kPdb = "/flash/var/pdb/";
+
+RunResult pipeIn(const ScratchRoot& root, const std::string& bytes, std::vector<std::string> before = {},
+                 const std::map<std::string, std::string>& env = {}) {
+  before.push_back("-");
+  return root.run(before, env, bytes);
+}
+
+// Every file and link under flash with its content (links as their text);
+// the post-install log is written by every run and left out.
+std::map<std::string, std::string> flashTree(const ScratchRoot& root) {
+  std::map<std::string, std::string> tree;
+  for (const std::string& relative : root.list("/flash")) {
+    const std::string path = "/flash/" + relative;
+    if (path == "/flash/postlog") continue;
+    struct stat st;
+    if (::lstat(root.host(path).c_str(), &st) != 0) continue;
+    tree[path] = S_ISLNK(st.st_mode) ? "-> " + linkText(root, path) : root.read(path);
+  }
+  return tree;
+}
+
+std::vector<std::string> entries(const ScratchRoot& root) { return root.list(kPdb); }
+
+qpk::PackageSpec hello(const char* versionText, std::vector<qpk::FileEntry> files) {
+  return spec("hello", versionText, std::move(files));
+}
+
+// Installs bytes through one run and drops the marker, so later runs can be
+// checked for it.
+void installFirst(ScratchRoot& root, const std::string& bytes) {
+  const RunResult run = pipeIn(root, bytes);
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  root.remove("/flash/PCKGS_CHANGED");
+}
+
+TEST(StdinMode, FreshInstallWritesFilesEntryAndMarker) {
+  ScratchRoot root;
+  const RunResult run = pipeIn(root, build(hello("1.0", {file("/bin/hello", "#!/bin/sh\necho hi\n"),
+                                                          file("etc/hello.conf", std::string("a\0b", 3))})));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(root.read("/flash/bin/hello"), "#!/bin/sh\necho hi\n");
+  EXPECT_EQ(root.read("/flash/etc/hello.conf"), std::string("a\0b", 3));
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/version"), std::to_string(version("1.0")) + " 1000\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/files"), "flash/bin/hello\nflash/etc/hello.conf\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/deps"), "");
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_EQ(root.read("/flash/PCKGS_CHANGED"), "");
+  // Without a blob there is no entry to keep the copy in: it is gone, and
+  // nothing was moved onto "/image".
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+  EXPECT_FALSE(root.exists("/image"));
+  EXPECT_EQ(entries(root), (std::vector<std::string>{"hello/deps", "hello/files", "hello/version"}));
+}
+
+TEST(StdinMode, UpgradeRemovesWhatTheOldVersionHad) {
+  ScratchRoot root;
+  installFirst(root, build(hello("1.0", {file("/bin/hello", "one"), file("/etc/old", "x")})));
+  const RunResult run = pipeIn(root, build(hello("1.1", {file("/bin/hello", "two"), file("/etc/new", "y")})));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/bin/hello"), "two");
+  EXPECT_EQ(root.read("/flash/etc/new"), "y");
+  EXPECT_FALSE(root.exists("/flash/etc/old"));
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/version"), std::to_string(version("1.1")) + " 1000\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/files"), "flash/bin/hello\nflash/etc/new\n");
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST(StdinMode, EqualVersionIsRefusedOrCountedWhenReinstalling) {
+  ScratchRoot root;
+  const std::string package = build(hello("1.0", {file("/bin/hello", "one")}));
+  installFirst(root, package);
+  root.write("/flash/bin/hello", "changed since");
+
+  RunResult run = pipeIn(root, package);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: omitting package hello-1.0: it is already installed")) << run.out;
+  EXPECT_FALSE(hasLine(run.outPlain, "installed hello-1.0")) << run.out;
+  EXPECT_EQ(root.read("/flash/bin/hello"), "changed since");
+
+  run = pipeIn(root, package, {"--reinstall"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("\nResuming upgrade...\n", 0), 0u) << run.out;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed hello-1.0")) << run.out;
+  EXPECT_EQ(run.outPlain.find("WARNING"), std::string::npos) << run.out;
+  // The bar is blanked with 78 spaces before the line; nothing is unpacked.
+  EXPECT_NE(run.out.find(std::string(78, ' ')), std::string::npos);
+  EXPECT_EQ(root.read("/flash/bin/hello"), "changed since");
+  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "installed hello-1.0"));
+}
+
+TEST(StdinMode, ConflictingPackageGoesInDisabled) {
+  ScratchRoot root;
+  qpk::PackageSpec first = spec("first", "1.0", {file("/bin/first", "1")});
+  first.conflicts.push_back(relation("second"));
+  installFirst(root, build(first));
+
+  const RunResult run = pipeIn(root, build(spec("second", "1.0", {file("/bin/second", "2")})));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(run.outPlain.find("conflicts"), std::string::npos) << run.out;
+  EXPECT_EQ(root.read("/flash/x/second/bin/second"), "2");
+  EXPECT_FALSE(root.exists("/flash/bin/second"));
+  EXPECT_EQ(root.read("/flash/var/pdb/second/disabled"), "auto\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/second/files"), "flash/x/second/bin/second\n");
+  EXPECT_EQ(root.read("/flash/bin/first"), "1");
+  EXPECT_FALSE(root.exists("/flash/var/pdb/first/disabled"));
+}
+
+TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntry) {
+  ScratchRoot root;
+  installFirst(root, build(hello("1.0", {file("/bin/hello", "one")})));
+  qpk::PackageSpec extra = hello("2.0", {file("/bin/extra", "more")});
+  extra.magic = UnrecordedMagic;
+  const RunResult run = pipeIn(root, build(extra));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/bin/extra"), "more");
+  EXPECT_EQ(root.read("/flash/bin/hello"), "one");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/version"), std::to_string(version("1.0")) + " 1000\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/files"), "flash/bin/hello\n");
+}
+
+qpk::PackageSpec bootPackage() {
+  qpk::PackageSpec boot = spec("kernel", "1.0", {file("/boot/kernel", "vmlinux")});
+  boot.flags = 1;
+  boot.blob = std::string(10000, 'b');
+  return boot;
+}
+
+TEST(StdinMode, BootImagePackageUnpackedWithoutTheVariable) {
+  ScratchRoot root;
+  const std::string bytes = build(bootPackage());
+  const RunResult run = pipeIn(root, bytes);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/boot/kernel"), "vmlinux");
+  EXPECT_EQ(root.read("/flash/var/pdb/kernel/image"), bytes);
+  EXPECT_FALSE(root.exists("/flash/bootimage"));
+  EXPECT_TRUE(root.exists("/flash/UPGRADED"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+  // With a blob the entry is the stored image plus its state files.
+  EXPECT_FALSE(root.exists("/flash/var/pdb/kernel/version"));
+}
+
+TEST(StdinMode, BootImagePackageBecomesTheBootImageWithTheVariable) {
+  ScratchRoot root;
+  const std::string bytes = build(bootPackage());
+  const RunResult run = pipeIn(root, bytes, {}, {{"bootimage", "1"}});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_FALSE(root.exists("/flash/boot/kernel"));
+  EXPECT_EQ(root.read("/flash/bootimage"), bytes);
+  EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
+  EXPECT_TRUE(root.exists("/flash/UPGRADED"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+}
+
+TEST(StdinMode, BlobPackageKeepsTheStreamAsItsImage) {
+  ScratchRoot root;
+  qpk::PackageSpec withBlob = hello("1.0", {file("/bin/hello", "one")});
+  withBlob.blob = "opaque";
+  const std::string bytes = build(withBlob);
+  const RunResult run = pipeIn(root, bytes);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/image"), bytes);
+  EXPECT_FALSE(root.exists("/flash/UPGRADED"));
+}
+
+qpk::BundleSpec bundle(const char* versionText, std::vector<qpk::PackageSpec> members) {
+  qpk::BundleSpec b;
+  b.name = "bun";
+  b.version = version(versionText);
+  b.buildTime = 1000;
+  b.members = std::move(members);
+  return b;
+}
+
+TEST(StdinMode, BundleInstallsItsMembersAndListedOnesComeOutDisabled) {
+  ScratchRoot root;
+  qpk::BundleSpec b = bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}),
+                                     spec("beta", "1.0", {file("/bin/beta", "b")})});
+  b.memberList = std::vector<Relation>{relation("beta")};
+  const RunResult run = pipeIn(root, buildBundle(b));
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
+  EXPECT_EQ(root.read("/flash/x/beta/bin/beta"), "b");
+  EXPECT_EQ(root.read("/flash/var/pdb/alpha/bundle"), "bun\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/beta/bundle"), "bun\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/beta/disabled"), "auto\n");
+  EXPECT_EQ(root.read("/flash/var/pdb/bun/version"), std::to_string(version("1.0")) + " 1000\n");
+  EXPECT_FALSE(root.exists("/flash/var/pdb/bun/files"));
+  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST(StdinMode, NewBundleVersionUninstallsADroppedMember) {
+  ScratchRoot root;
+  installFirst(root, buildBundle(bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a1")}),
+                                                spec("beta", "1.0", {file("/bin/beta", "b1")})})));
+  ASSERT_TRUE(root.exists("/flash/bin/beta"));
+  const RunResult run =
+      pipeIn(root, buildBundle(bundle("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})})));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "a2");
+  EXPECT_FALSE(root.exists("/flash/bin/beta"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/beta"));
+  EXPECT_EQ(run.outPlain.find("beta"), std::string::npos) << run.out;
+  EXPECT_EQ(root.read("/flash/var/pdb/bun/version"), std::to_string(version("1.1")) + " 1000\n");
+}
+
+TEST(StdinMode, FailuresBecomeExitStatuses) {
+  ScratchRoot root;
+  // 1: a single package that cannot go in.
+  qpk::PackageSpec needy = spec("needy", "1.0", {file("/bin/needy", "n")});
+  needy.dependencies.push_back(relation("missing"));
+  RunResult run = pipeIn(root, build(needy));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: can not install needy-1.0: missing is not installed, but is required"))
+      << run.out;
+
+  // 3: a bundle without members (its entry is not kept: the run failed).
+  run = pipeIn(root, buildBundle(bundle("1.0", {})));
+  EXPECT_EQ(run.status, 3);
+  EXPECT_FALSE(root.exists("/flash/var/pdb/bun"));
+
+  // 2: the same bundle again, already installed.
+  const std::string full = buildBundle(bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")})}));
+  installFirst(root, full);
+  run = pipeIn(root, full);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: omitting package bun-1.0: it is already installed")) << run.out;
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+}
+
+qpk::SigningKeys wrongKeys() {
+  qpk::SigningKeys k = keys();
+  k.eddsaSeed[0] ^= 1;
+  k.hasLegacy = false;
+  return k;
+}
+
+TEST(StdinMode, BadSignatureChangesNothingOnFlash) {
+  ScratchRoot root;
+  installFirst(root, build(hello("7.2", {file("/bin/hello", "one"), file("/etc/old", "x")})));
+  root.write("/ram/pdb/hello/schedule", "disable\n");
+  const auto before = flashTree(root);
+
+  qpk::PackageSpec forged = hello("7.3", {file("/bin/hello", "evil"), file("/bin/new", "n")});
+  forged.blob = "opaque";
+  const RunResult run = pipeIn(root, build(forged, wrongKeys()));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of hello-7.3 failed: broken package")) << run.out;
+  EXPECT_EQ(flashTree(root), before);
+  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "ERROR: installation of hello-7.3 failed: broken package"));
+  // The scheduled disabling waits for a run that succeeds.
+  EXPECT_EQ(root.read("/ram/pdb/hello/schedule"), "disable\n");
+}
+
+TEST(StdinMode, OnlyAnArchitectureAndAnEmptyDependencyPartMayFollowTheSignature) {
+  const std::string signedFile = build(hello("1.0", {file("/bin/hello", "one")}));
+  struct Case {
+    std::vector<std::pair<uint16_t, std::string>> trailer;
+    int status;
+  };
+  const Case cases[] = {
+      {{{16, "i386"}, {3, ""}}, 0},
+      {{{3, ""}}, 0},
+      {{{3, qpk::encodeRelations({relation("x")})}}, 1},
+      {{{3, ""}, {16, "i386"}}, 1},
+      {{{19, qpk::encodeRelations({relation("x")})}}, 1},
+  };
+  for (const Case& c : cases) {
+    ScratchRoot root;
+    qpk::PartWriter writer;
+    writer.raw(signedFile.substr(8));
+    for (const auto& [type, data] : c.trailer) writer.part(type, data);
+    const RunResult run = pipeIn(root, writer.finish());
+    EXPECT_EQ(run.status, c.status) << run.out;
+    EXPECT_EQ(root.exists("/flash/bin/hello"), c.status == 0);
+    if (c.status != 0) {
+      EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of hello-1.0 failed: broken package")) << run.out;
+      EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{}));
+    }
+  }
+}
+
+TEST(StdinMode, NamesTheDatabaseCannotHoldAreBroken) {
+  const char* badNames[] = {"", "..", ".", "a b", "tab\tname", "ctl\x01"};
+  for (const char* name : badNames) {
+    ScratchRoot root;
+    const RunResult run = pipeIn(root, build(spec(name, "1.0", {file("/bin/x", "x")})));
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_TRUE(hasLine(run.outPlain, std::string("ERROR: installation of ") + name +
+                                          "-1.0 failed: broken package"))
+        << run.out;
+    EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{})) << name;
+  }
+  ScratchRoot root;
+  qpk::PackageSpec badRelation = spec("good", "1.0", {file("/bin/x", "x")});
+  badRelation.provides.push_back(relation("two words"));
+  RunResult run = pipeIn(root, build(badRelation));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of good-1.0 failed: broken package")) << run.out;
+
+  // A member with such a name fails the whole bundle, labelled by the bundle.
+  run = pipeIn(root, buildBundle(bundle("1.0", {spec("fine", "1.0", {file("/bin/fine", "f")}),
+                                                spec("bad/name", "1.0", {file("/bin/b", "b")})})));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of bun-1.0 failed: broken package")) << run.out;
+  EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{}));
+}
+
+TEST(StdinMode, BlockersOfAMemberListNeverReachTheDatabase) {
+  ScratchRoot root;
+  // beta is not listed and needs the listed alpha, so the engine enables
+  // alpha against its blocker while the members go in; nothing may be
+  // written for the nameless blocker.
+  qpk::PackageSpec beta = spec("beta", "1.0", {file("/bin/beta", "b")});
+  beta.dependencies.push_back(relation("alpha"));
+  qpk::BundleSpec b = bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}), beta});
+  b.memberList = std::vector<Relation>{relation("alpha")};
+  const RunResult run = pipeIn(root, buildBundle(b));
+  EXPECT_EQ(run.status, 0) << run.out;
+  for (const std::string& entry : entries(root)) {
+    EXPECT_NE(entry.find('/'), std::string::npos) << "stray file in the database: " << entry;
+    const std::string owner = entry.substr(0, entry.find('/'));
+    EXPECT_TRUE(owner == "alpha" || owner == "beta" || owner == "bun") << entry;
+  }
+  EXPECT_FALSE(root.exists("/flash/var/pdb/alpha/disabled"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/beta/disabled"));
+}
+
+TEST(StdinMode, AFailedInstallationLeavesNoImageCopyBehind) {
+  ScratchRoot root;
+  qpk::PackageSpec withBlob = hello("1.0", {file("/bin/hello", "one")});
+  withBlob.blob = "opaque";
+  withBlob.dependencies.push_back(relation("missing"));
+  const RunResult run = pipeIn(root, build(withBlob));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+  EXPECT_FALSE(root.exists("/flash/var/pdb/hello"));
+  // The next run sees no package called "image".
+  const RunResult show = root.run({"--show"});
+  EXPECT_EQ(show.outPlain.find("image"), std::string::npos) << show.out;
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// installFromStream in process, inside a chrooted child on a scratch root:
+// bundles, their member lists and choices, and the result codes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "console/messages.h"
+#include "repo/repository.h"
+#include "resolve/install_stream.h"
+#include "support/scratch_root.h"
+#include "upgrade/upload_packages.h"
+
+using namespace uploads;
+
+namespace {
+
+struct StreamRun {
+  StreamRun() {
+    Repository& repository = Repository::instance();
+    repository.reset();
+    repository.open("i386", false);
+    setConsoleStream(&console);
+  }
+  ~StreamRun() { setConsoleStream(nullptr); }
+
+  int install(const std::string& bytes, uint32_t tolerated = 0x01, const ChoicesMap& choices = {}) {
+    std::stringbuf source(bytes);
+    bootImage = false;
+    return installFromStream(Repository::instance(), staged, &source, tolerated, choices, nullptr, nullptr,
+                             &bootImage);
+  }
+
+  StagedChanges staged;
+  bool bootImage = false;
+  std::ostringstream console;
+};
+
+qpk::BundleSpec bundle(const char* versionText, std::vector<qpk::PackageSpec> members) {
+  qpk::BundleSpec b;
+  b.name = "bun";
+  b.version = version(versionText);
+  b.buildTime = 1000;
+  b.members = std::move(members);
+  return b;
+}
+
+qpk::PackageSpec member(const std::string& name, const char* versionText = "1.0") {
+  return spec(name, versionText, {file("/bin/" + name, name)});
+}
+
+bool noNamelessRecords() {
+  for (const auto& p : Repository::instance().packages) {
+    if (p->name.empty()) return false;
+  }
+  return true;
+}
+
+TEST(InstallStream, ChoicesDecideListedMembersAndTheRestComeOutDisabled) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    StreamRun run;
+    qpk::BundleSpec b = bundle("1.0", {member("a"), member("b"), member("c"), member("d")});
+    b.memberList = std::vector<Relation>{relation("a"), relation("b"), relation("c")};
+    ASSERT_EQ(run.install(buildBundle(b), 0x01, {{"b", false}, {"c", true}}), 0);
+    Repository& repository = Repository::instance();
+    struct Expect {
+      const char* name;
+      bool disabled, byUser;
+    };
+    for (const Expect& e : {Expect{"a", true, false}, Expect{"b", false, true}, Expect{"c", true, true},
+                            Expect{"d", false, false}}) {
+      Package* p = repository.findInstalled(e.name);
+      ASSERT_NE(p, nullptr) << e.name;
+      EXPECT_EQ(p->disabled, e.disabled) << e.name;
+      EXPECT_EQ(p->byUser, e.byUser) << e.name;
+      EXPECT_EQ(p->bundle.name, "bun");
+    }
+    EXPECT_TRUE(run.staged.count("/flash/x/a/bin/a"));
+    EXPECT_TRUE(run.staged.count("/flash/bin/b"));
+    EXPECT_TRUE(run.staged.count("/flash/var/pdb/b/enabled"));
+    EXPECT_TRUE(run.staged.count("/flash/var/pdb/c/disabled"));
+    EXPECT_NE(repository.findInstalled("bun"), nullptr);
+    EXPECT_TRUE(noNamelessRecords());
+    for (const auto& [path, change] : run.staged) {
+      EXPECT_NE(path.rfind("/flash/var/pdb//", 0), 0u) << path;
+      EXPECT_NE(path, "/flash/var/pdb/disabled");
+    }
+  }));
+}
+
+TEST(InstallStream, RefusedMemberIsPassedOverAndTheNextOneInstalled) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    StreamRun run;
+    ASSERT_EQ(run.install(build(member("a", "2.0"))), 0);
+    Package* newer = Repository::instance().findInstalled("a");
+    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {member("a", "1.0"), member("b")}))), 0);
+    EXPECT_EQ(Repository::instance().findInstalled("a"), newer);
+    EXPECT_EQ(newer->version, version("2.0"));
+    EXPECT_NE(Repository::instance().findInstalled("b"), nullptr);
+    // Members print nothing of the check.
+    EXPECT_EQ(run.console.str().find("omitting"), std::string::npos) << run.console.str();
+  }));
+}
+
+TEST(InstallStream, ResultCodes) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    {
+      // A bundle header with relations is unusable.
+      StreamRun run;
+      qpk::PartWriter writer;
+      writer.part(PartBundleHeader, qpk::encodeHeader("bun", version("1.0"), 1000, 0, true));
+      writer.part(PartDependencies, qpk::encodeRelations({relation("x")}));
+      EXPECT_EQ(run.install(writer.finish()), 1);
+      EXPECT_TRUE(run.staged.empty());
+    }
+    {
+      // No members: 3, with the bundle's entry staged.
+      StreamRun run;
+      EXPECT_EQ(run.install(buildBundle(bundle("1.0", {}))), 3);
+      EXPECT_TRUE(run.staged.count("/flash/var/pdb/bun/version"));
+    }
+    {
+      // A member followed by a foreign part: 2, after that member went in;
+      // the blockers of the member list are gone all the same.
+      StreamRun run;
+      qpk::BundleSpec b = bundle("1.0", {member("a")});
+      b.memberList = std::vector<Relation>{relation("a"), relation("z")};
+      qpk::PartWriter writer;
+      writer.raw(buildBundle(b).substr(8));
+      writer.part(PartProvides, qpk::encodeRelations({relation("x")}));
+      EXPECT_EQ(run.install(writer.finish()), 2);
+      EXPECT_NE(Repository::instance().findInstalled("a"), nullptr);
+      EXPECT_TRUE(noNamelessRecords());
+    }
+    {
+      // An architecture part may close the bundle.
+      StreamRun run;
+      qpk::PartWriter writer;
+      writer.raw(buildBundle(bundle("1.0", {member("a")})).substr(8));
+      writer.part(PartArchitecture, "i386");
+      EXPECT_EQ(run.install(writer.finish()), 0);
+    }
+    {
+      // Already installed and 0x20 not tolerated: 2, nothing staged.
+      StreamRun run;
+      const std::string file = buildBundle(bundle("1.0", {member("a")}));
+      ASSERT_EQ(run.install(file), 0);
+      run.staged.clear();
+      EXPECT_EQ(run.install(file), 2);
+      EXPECT_TRUE(run.staged.empty());
+      EXPECT_NE(run.console.str().find("omitting package bun-1.0: it is already installed"), std::string::npos);
+    }
+    {
+      // A member list cut short leaves no blocker behind.
+      StreamRun run;
+      qpk::PartWriter writer;
+      writer.part(PartBundleHeader, qpk::encodeHeader("bun", version("1.0"), 1000, 0, true));
+      writer.part(PartBundleMembers, qpk::encodeRelations({relation("a"), relation("b")}).substr(0, 40));
+      EXPECT_EQ(run.install(writer.finish()), 2);
+      EXPECT_TRUE(noNamelessRecords());
+    }
+  }));
+}
+
+TEST(InstallStream, NewBundleVersionSchedulesDroppedMembersForUninstall) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    StreamRun run;
+    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {member("a"), member("b")}))), 0);
+    ASSERT_EQ(run.install(buildBundle(bundle("1.1", {member("a", "1.1")}))), 0);
+    EXPECT_EQ(Repository::instance().findInstalled("b"), nullptr);
+    EXPECT_EQ(Repository::instance().findInstalled("a")->version, version("1.1"));
+    EXPECT_EQ(Repository::instance().findInstalled("bun")->version, version("1.1"));
+  }));
+}
+
+TEST(InstallStream, BootImageOfAnyMemberIsReported) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    ::setenv("bootimage", "1", 1);
+    StreamRun run;
+    qpk::PackageSpec kernel = member("kernel");
+    kernel.flags = 1;
+    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {kernel, member("b")}))), 0);
+    EXPECT_TRUE(run.bootImage);
+    EXPECT_FALSE(run.staged.count("/flash/bin/kernel"));
+    ASSERT_EQ(run.install(buildBundle(bundle("1.1", {member("b", "1.1")}))), 0);
+    EXPECT_FALSE(run.bootImage);
+  }));
+}
+
+}  // namespace
