@@ -182,4 +182,22 @@ TEST(OpenAtomic, ModeAndReplacement) {
   EXPECT_EQ(readFile(second), "second");
 }
 
+TEST(OpenAtomic, KeepsBufferGivenBeforehand) {
+  TestFolder dir;
+  static char buffer[65536];
+  StagedChanges set;
+  std::ofstream out;
+  out.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+  ASSERT_TRUE(openAtomic(out, set, dir / "payload", 20000, 0));
+  std::string piece(100, 'p');
+  for (int i = 0; i < 200; ++i) out.write(piece.data(), piece.size());
+  // 20000 bytes fit the 64 KiB buffer: nothing reached the file yet.
+  struct stat st;
+  ASSERT_EQ(stat(set[dir / "payload"].data.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  out.close();
+  EXPECT_TRUE(out.good());
+  EXPECT_EQ(readFile(set[dir / "payload"].data), std::string(20000, 'p'));
+}
+
 }  // namespace
