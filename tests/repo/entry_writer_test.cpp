@@ -1,0 +1,302 @@
+// Writing database entries back, in-process inside a chrooted child of a
+// scratch root: which files are written, kept or removed, their bytes, the
+// removal of a whole entry, and the messages of a failed write.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "console/messages.h"
+#include "database_fixtures.h"
+#include "repo/entry_directory.h"
+#include "repo/entry_writer.h"
+#include "repo/repository.h"
+#include "staging/isolated_run.h"
+
+using namespace dbtest;
+
+namespace {
+
+const std::string kEntry = "/flash/var/pdb/foo/";
+
+Package fooPackage() {
+  Package p("foo");
+  p.version = kV6469;
+  p.buildTime = 5;
+  return p;
+}
+
+// The staged view with the entry directory's prefix cut from its targets.
+std::map<std::string, std::string> entryView(const StagedChanges& staged) {
+  std::map<std::string, std::string> view;
+  for (const auto& [target, content] : stagedView(staged)) {
+    view[target.rfind(kEntry, 0) == 0 ? target.substr(kEntry.size()) : target] = content;
+  }
+  return view;
+}
+
+using View = std::map<std::string, std::string>;
+
+}  // namespace
+
+TEST(EntryWriter, FullEntryIsWrittenByteExact) {
+  ScratchRoot root;
+  writeEntryFiles(root, "foo", {{"enabled", "user\n"}, {"provides", "old 0 0 0\n"}, {"image", "x"}});
+  EXPECT_TRUE(root.runInside([] {
+    Package p = fooPackage();
+    p.dependencies = {{"a", 1, 2, 0}, {"b", 0, 0, 0}};
+    p.provides = {{"p", 3, 0, -1}};
+    p.conflicts = {{"c", 0, 7, 0}};
+    p.bundle = {"suite", 9, 9, 0};
+    // Stored paths are absolute; an empty one is skipped.
+    p.files = {"/flash/lib/y", "", "/flash/bin/x"};
+    p.disabled = true;
+    p.byUser = true;
+    StagedChanges staged;
+    ASSERT_TRUE(writeEntry(p, staged));
+    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"},
+                                       {"deps", "a 1 2\nb 0 0\n"},
+                                       {"provides", "p 3 0 -1\n"},
+                                       {"conflicts", "c 0 7\n"},
+                                       {"bundle", "suite\n"},
+                                       {"files", "flash/bin/x\nflash/lib/y\n"},
+                                       {"disabled", "user\n"},
+                                       {"enabled", "<remove>"}}));
+    discardChanges(staged);
+  }));
+}
+
+TEST(EntryWriter, LeftoversOfAnOlderStateAreClearedButOldRelationFilesStay) {
+  ScratchRoot root;
+  writeEntryFiles(root, "foo", {{"provides", "old 0 0 0\n"},
+                                {"conflicts", "old 0 0\n"},
+                                {"bundle", "suite\n"},
+                                {"disabled", "auto\n"},
+                                {"enabled", "user\n"}});
+  EXPECT_TRUE(root.runInside([] {
+    Package p = fooPackage();
+    StagedChanges staged;
+    ASSERT_TRUE(writeEntry(p, staged));
+    // Empty lists: "deps" is written with zero bytes, "provides" and
+    // "conflicts" are neither written nor removed.
+    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"},
+                                       {"deps", ""},
+                                       {"bundle", "<remove>"},
+                                       {"files", ""},
+                                       {"disabled", "<remove>"},
+                                       {"enabled", "<remove>"}}));
+    discardChanges(staged);
+  }));
+}
+
+TEST(EntryWriter, BundleRecordGetsNoFileListAndUserChoiceIsKept) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    Package p = fooPackage();
+    p.isBundle = true;
+    p.byUser = true;
+    StagedChanges staged;
+    ASSERT_TRUE(writeEntry(p, staged));
+    // Nothing existed before, so no removal is staged.
+    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"}, {"deps", ""}, {"enabled", "user\n"}}));
+    discardChanges(staged);
+  }));
+}
+
+TEST(EntryWriter, StateOnlyEntriesWriteOnlyTheStateFiles) {
+  ScratchRoot root;
+  writeEntryFiles(root, "foo", {{"version", "1 1\n"}, {"bundle", "suite\n"}, {"enabled", "user\n"}});
+  EXPECT_TRUE(root.runInside([] {
+    for (int form = 0; form < 2; ++form) {
+      Package p = fooPackage();
+      if (form == 0) p.hasBlob = true;
+      if (form == 1) p.flags = kFlagStateOnly | kFlagBootImage;
+      p.dependencies = {{"a", 1, 2, 0}};
+      p.files = {"/flash/bin/x"};
+      p.disabled = true;
+      StagedChanges staged;
+      ASSERT_TRUE(writeEntry(p, staged));
+      EXPECT_EQ(entryView(staged), (View{{"disabled", "auto\n"}, {"enabled", "<remove>"}})) << form;
+      discardChanges(staged);
+    }
+  }));
+}
+
+TEST(EntryWriter, NamesWithoutAValidEntryDirectoryGetNothing) {
+  ScratchRoot root;
+  root.write("/flash/var/pdb/image", "database-level file");
+  root.write("/flash/var/disabled", "x");
+  root.write("/flash/var/image", "x");
+  root.write("/flash/bootimage", "boot");
+  EXPECT_TRUE(root.runInside([] {
+    std::ostringstream console;
+    setConsoleStream(&console);
+    for (const char* name : {"", ".", "..", "a/b", "../var"}) {
+      Package p(name);
+      p.version = kV1;
+      p.files = {"/flash/var/image"};
+      p.flags = kFlagBootImage;
+      p.disabled = true;
+      p.action = PendingAction::Uninstall;
+      StagedChanges staged;
+      EXPECT_FALSE(writeEntry(p, staged)) << name;
+      writeDisabledFile(p, staged);
+      std::vector<Package*> list{&p};
+      recordEnabled(Repository::instance(), list, staged, false);
+      EXPECT_FALSE(p.disabled);
+      p.removeEntry(staged);
+      EXPECT_TRUE(staged.empty()) << "'" << name << "' staged " << staged.begin()->first;
+      EXPECT_TRUE(p.files.empty());
+      EXPECT_EQ(p.action, PendingAction::None);
+    }
+    EXPECT_NE(console.str().find("ERROR: installation of ..-1.0 failed: broken package\n"), std::string::npos)
+        << console.str();
+  }));
+}
+
+TEST(EntryWriter, UnrepresentableMetadataIsRefusedBeforeAnythingIsStaged) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    std::ostringstream console;
+    setConsoleStream(&console);
+    for (int form = 0; form < 4; ++form) {
+      Package p = fooPackage();
+      if (form == 0) p.dependencies = {{"two words", 0, 0, 0}};
+      if (form == 1) p.provides = {{"", 0, 0, 0}};
+      if (form == 2) p.bundle = {"a\nb", 0, 0, 0};
+      // A newline would split the path in two on the next load, and the
+      // uninstallation would remove a file the package never had.
+      if (form == 3) p.files = {"/flash/x\n/flash/etc/passwd"};
+      StagedChanges staged;
+      EXPECT_FALSE(writeEntry(p, staged)) << form;
+      EXPECT_TRUE(staged.empty()) << form;
+    }
+    EXPECT_NE(console.str().find("installation of foo-6.46.9 failed: broken package"), std::string::npos);
+  }));
+}
+
+TEST(EntryWriter, RecordEnabledClearsTheDisabledState) {
+  ScratchRoot root;
+  writeEntryFiles(root, "foo", {{"disabled", "user\n"}});
+  writeEntryFiles(root, "bar", {{"disabled", "auto\n"}, {"enabled", "user\n"}});
+  EXPECT_TRUE(root.runInside([] {
+    std::ostringstream console;
+    setConsoleStream(&console);
+    Package foo = fooPackage();
+    foo.disabled = true;
+    foo.byUser = true;
+    foo.action = PendingAction::Enable;
+    Package bar("bar");
+    bar.version = kV1;
+    bar.disabled = true;
+    std::vector<Package*> list{&foo, &bar};
+    StagedChanges staged;
+    recordEnabled(Repository::instance(), list, staged, true);
+    EXPECT_EQ(stagedView(staged), (View{{"/flash/var/pdb/bar/disabled", "<remove>"},
+                                        {"/flash/var/pdb/bar/enabled", "<remove>"},
+                                        {"/flash/var/pdb/foo/disabled", "<remove>"},
+                                        {"/flash/var/pdb/foo/enabled", "user\n"}}));
+    EXPECT_FALSE(foo.disabled);
+    EXPECT_FALSE(bar.disabled);
+    EXPECT_EQ(foo.action, PendingAction::None);
+    const std::string out = console.str();
+    size_t first = out.find("enabled foo-6.46.9\n");
+    EXPECT_NE(first, std::string::npos) << out;
+    EXPECT_NE(out.find("enabled bar-1.0\n", first), std::string::npos) << out;
+    EXPECT_NE(out.find("enabling foo-6.46.9..."), std::string::npos) << out;
+    discardChanges(staged);
+  }));
+}
+
+TEST(EntryWriter, WriteDisabledFileHoldsTheChooser) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    Package p = fooPackage();
+    StagedChanges staged;
+    writeDisabledFile(p, staged);
+    EXPECT_EQ(entryView(staged), (View{{"disabled", "auto\n"}}));
+    p.byUser = true;
+    writeDisabledFile(p, staged);
+    EXPECT_EQ(entryView(staged), (View{{"disabled", "user\n"}}));
+    discardChanges(staged);
+  }));
+}
+
+TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
+  ScratchRoot root;
+  root.write("/flash/bin/x", "x");
+  root.write("/flash/flash/bin/x", "decoy");  // what "/flash/" + path would hit
+  writeEntryFiles(root, "foo", {{"version", "1 1\n"}, {"image", "img"}});
+  writeEntryFiles(root, "two", {{"image", "img"}});
+  root.write("/flash/bootimage", "boot");
+  EXPECT_TRUE(root.runInside([] {
+    Package p = fooPackage();
+    p.files = {"/flash/bin/x", "/flash/bin/gone"};
+    p.flags = kFlagBootImage;
+    p.action = PendingAction::Uninstall;
+    StagedChanges staged;
+    p.removeEntry(staged);
+    EXPECT_EQ(stagedView(staged), (View{{"/flash/bin/x", "<remove>"},
+                                        {"/flash/bootimage", "<remove>"},
+                                        {"/flash/var/pdb/foo/", "<remove>"},
+                                        {"/flash/var/pdb/foo/image", "<remove>"}}));
+    EXPECT_TRUE(p.files.empty());
+    EXPECT_EQ(p.action, PendingAction::None);
+
+    // A boot image with a second link is still in use; without the flag it is not ours.
+    ASSERT_EQ(0, ::link("/flash/bootimage", "/flash/bootimage.keep"));
+    Package two("two");
+    two.flags = kFlagBootImage;
+    StagedChanges second;
+    two.removeEntry(second);
+    EXPECT_EQ(stagedView(second),
+              (View{{"/flash/var/pdb/two/", "<remove>"}, {"/flash/var/pdb/two/image", "<remove>"}}));
+    ASSERT_EQ(0, ::unlink("/flash/bootimage.keep"));
+    Package plain("two");
+    StagedChanges third;
+    plain.removeEntry(third);
+    EXPECT_EQ(third.count("/flash/bootimage"), 0u);
+  }));
+}
+
+TEST(EntryWriter, WriteFailuresAreReportedByCause) {
+  ScratchRoot root;
+  // A small flash leaves no room for temporaries there, so they go to /ram:
+  // first a full one, then none at all.
+  std::vector<TmpfsMount> mounts{{root.host("/flash"), "size=64k"}, {root.host("/ram"), "size=64k"}};
+  EXPECT_TRUE(runIsolated(
+      [] {
+        std::ostringstream console;
+        setConsoleStream(&console);
+        {
+          std::ofstream fill("/ram/fill", std::ios::binary);
+          std::string block(4096, 'f');
+          while (fill.write(block.data(), block.size()) && fill.flush()) {
+          }
+        }
+        Package p = fooPackage();
+        StagedChanges staged;
+        EXPECT_FALSE(writeEntry(p, staged));
+        EXPECT_EQ(console.str(), "ERROR: installation of foo-6.46.9 failed: disk is too small\n");
+        discardChanges(staged);
+
+        // A member is reported under its bundle's label.
+        p.bundle = {"suite", kV1, kV1, 0};
+        console.str("");
+        EXPECT_FALSE(writeEntry(p, staged));
+        EXPECT_EQ(console.str(), "ERROR: installation of suite-1.0 failed: disk is too small\n");
+        discardChanges(staged);
+        ::unlink("/ram/fill");
+
+        ASSERT_EQ(0, ::umount("/ram"));
+        ASSERT_EQ(0, ::rmdir("/ram"));
+        console.str("");
+        p.bundle = Relation();
+        EXPECT_FALSE(writeEntry(p, staged));
+        EXPECT_EQ(console.str(),
+                  "ERROR: installation of foo-6.46.9 failed: could not create meta/version: "
+                  "No such file or directory\n");
+        EXPECT_TRUE(staged.empty());
+      },
+      mounts, root.path()));
+}
