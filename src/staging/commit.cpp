@@ -52,6 +52,8 @@ void moveIntoPlace(const std::string& source, const std::string& target, bool sh
 }  // namespace
 
 void commitChanges(const StagedChanges& set, bool showProgress) {
+  // Nothing staged, nothing to make durable: spare the whole-system sync.
+  if (set.empty()) return;
   // Removals first, so that removing a directory never takes a file that
   // this same commit moves into it.
   for (const auto& [target, change] : set) {
