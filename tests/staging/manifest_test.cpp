@@ -23,13 +23,6 @@ TEST(Manifest, WrittenInTargetOrder) {
             "M /flash/var/pdb/foo/version /ram/tmpAbC123\n");
 }
 
-TEST(Manifest, EmptySetWritesEmptyFile) {
-  TestFolder dir;
-  writeFile(dir / "MANIFEST", "U /flash/x\n");
-  writeManifest(StagedChanges(), dir / "MANIFEST");
-  EXPECT_EQ(readFile(dir / "MANIFEST"), "");
-}
-
 TEST(Manifest, ReadBackGivesMovesOfExistingFiles) {
   TestFolder dir;
   StagedChanges written;

@@ -29,15 +29,6 @@ TEST(StagedChanges, KeysAreInByteOrder) {
                                                    "/flash/bootimage", "/flash/var/pdb/image"}));
 }
 
-TEST(StagedChanges, TrailingSlashMakesAnotherKey) {
-  StagedChanges set;
-  stageSymlink(set, "x", "/flash/var/pdb/foo");
-  stageMove(set, "/ram/a", "/flash/var/pdb/foo/");
-  ASSERT_EQ(set.size(), 2u);
-  EXPECT_EQ(set["/flash/var/pdb/foo"].kind, ChangeKind::Symlink);
-  EXPECT_EQ(set["/flash/var/pdb/foo/"].kind, ChangeKind::MoveExisting);
-}
-
 TEST(StagedChanges, ReplacedTemporaryIsDeleted) {
   TestFolder dir;
   writeFile(dir / "tmp1", "one");
