@@ -1,0 +1,99 @@
+// The "--show" table: byte-exact, end to end through the installer on a
+// scratch root, and in-process for the column rules.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "database_fixtures.h"
+#include "repo/repository.h"
+
+using namespace dbtest;
+
+namespace {
+
+const std::string kHeading =
+    "            Name          Version                Built                                    Note\n" +
+    std::string(94, '-') + "\n";
+
+std::string listingOf(Repository& repository) {
+  std::ostringstream out;
+  std::streambuf* saved = std::cout.rdbuf(out.rdbuf());
+  repository.printListing();
+  std::cout.rdbuf(saved);
+  return out.str();
+}
+
+}  // namespace
+
+TEST(Listing, EmptyDatabaseShowsHeadingAndRuleOnly) {
+  ScratchRoot root;
+  RunResult result = root.run({"--show"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, kHeading);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
+  ScratchRoot root;
+  qpk::PackageSpec imaged = spec("imaged", kV6469);
+  imaged.note = "from the image";
+  root.write("/flash/var/pdb/imaged/image", image(imaged));
+
+  qpk::BundleSpec bundle;
+  bundle.name = "suite";
+  bundle.version = kV7b4;
+  bundle.buildTime = 0;
+  bundle.note = "the suite";
+  bundle.members = {spec("m1", kV1), spec("m2", kV6469)};
+  root.write("/flash/var/pdb/suite/image", bundleImage(bundle));
+  writeEntryFiles(root, "m1", {{"bundle", "suite\n"}});
+  writeEntryFiles(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
+
+  const std::string v12 = std::to_string(makeVersion(1, 2, Final, 0));
+  writeEntryFiles(root, "small", {{"version", v12 + " 0\n"}, {"files", "bin/small\n"}});
+  writeEntryFiles(root, "sixteen-chars-ab",
+                  {{"version", v12 + " " + std::to_string(kBuilt) + "\n"}, {"disabled", "auto\n"}, {"files", ""}});
+  // Scheduled for uninstallation and an orphaned member: listed all the same.
+  writeEntryFiles(root, "orphan", {{"version", v12 + " 0\n"}, {"bundle", "gone\n"}, {"files", ""}});
+  root.write("/ram/pdb/small/schedule", "uninstall\n");
+
+  const std::map<std::string, std::string> rows = {
+      {"imaged", "          imaged           6.46.9 Dec/05/2026 22:15:01                           from the image\n"},
+      {"m1", "              m1  B           1.0 Dec/05/2026 22:15:01                                         \n"},
+      {"m2", "              m2 XB        6.46.9 Dec/05/2026 22:15:01                                         \n"},
+      {"suite", "           suite         7.1beta4 Jan/01/1970 00:00:00                                the suite\n"},
+      {"small", "           small              1.2 Jan/01/1970 00:00:00                                         \n"},
+      {"sixteen-chars-ab",
+       "sixteen-chars-ab X            1.2 Dec/05/2026 22:15:01                                         \n"},
+      {"orphan", "          orphan  B           1.2 Jan/01/1970 00:00:00                                         \n"},
+  };
+  // Images first in listing order (a bundle after its members), then the
+  // entries without an image in listing order.
+  std::string expected = kHeading;
+  std::vector<std::string> order = listingOrder(root);
+  for (const std::string& name : order) {
+    if (name == "imaged") expected += rows.at("imaged");
+    if (name == "suite") expected += rows.at("m1") + rows.at("m2") + rows.at("suite");
+  }
+  for (const std::string& name : order) {
+    if (name == "small" || name == "sixteen-chars-ab" || name == "orphan") expected += rows.at(name);
+  }
+
+  RunResult result = root.run({"--show"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, expected);
+  // Nothing is written: no post-install log, no marker.
+  EXPECT_FALSE(root.exists("/flash/postlog"));
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+TEST(Listing, LongItemsAreWrittenWholeAndShiftTheLine) {
+  Repository repository;
+  auto package = std::make_unique<Package>("seventeen-chars-x");
+  package->version = kV1;
+  package->buildTime = 4294967295u;
+  package->note = std::string(41, 'n');
+  repository.packages.push_back(std::move(package));
+  EXPECT_EQ(listingOf(repository), kHeading + "seventeen-chars-x            1.0 Feb/07/2106 06:28:15 " + std::string(41, 'n') + "\n");
+}
