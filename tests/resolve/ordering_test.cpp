@@ -1,0 +1,215 @@
+#include "resolve/ordering.h"
+#include "resolve/dependency_walk.h"
+
+#include <memory>
+
+#include "resolve_fixture.h"
+
+namespace {
+
+class OrderCandidates : public ResolveTest {
+ protected:
+  PackageInfo* make(const std::string& name, Version version = kV1, uint32_t buildTime = 100) {
+    records_.push_back(std::make_unique<PackageInfo>(name));
+    records_.back()->version = version;
+    records_.back()->buildTime = buildTime;
+    return records_.back().get();
+  }
+  std::vector<std::string> order(std::vector<PackageInfo*> list, Version minimum = kNoMinimum, bool verbose = true) {
+    orderCandidates(repo(), list, minimum, verbose);
+    std::vector<std::string> result;
+    for (const PackageInfo* entry : list) result.push_back(packageLabel(*entry));
+    return result;
+  }
+  std::vector<std::unique_ptr<PackageInfo>> records_;
+};
+
+using Labels = std::vector<std::string>;
+
+TEST_F(OrderCandidates, PutsEachEntryAfterWhatItDependsOn) {
+  PackageInfo* a = make("a");
+  PackageInfo* b = make("b");
+  PackageInfo* c = make("c");
+  EXPECT_EQ((Labels{"c-1.0", "b-1.0", "a-1.0"}), order({a, b, c}));  // unrelated: reversed
+  a->dependencies = {rel("b")};
+  EXPECT_EQ((Labels{"b-1.0", "a-1.0"}), order({a, b}));
+  EXPECT_EQ((Labels{"b-1.0", "a-1.0"}), order({b, a}));
+  // After the last placed entry it needs, not the first.
+  a->dependencies = {rel("b"), rel("c")};
+  EXPECT_EQ((Labels{"c-1.0", "b-1.0", "a-1.0"}), order({b, c, a}));
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(OrderCandidates, PutsADisplacedEntryAfterWhatDisplacesIt) {
+  PackageInfo* a = make("a");
+  PackageInfo* b = make("b");
+  b->provides = {rel("a", 0, 0, 0)};  // b displaces a
+  EXPECT_EQ((Labels{"b-1.0", "a-1.0"}), order({b, a}));
+  EXPECT_EQ((Labels{"b-1.0", "a-1.0"}), order({a, b}));
+}
+
+TEST_F(OrderCandidates, KeepsTheNewestOfOneName) {
+  PackageInfo* two = make("a", kV2);
+  PackageInfo* one = make("a", kV1);
+  EXPECT_EQ((Labels{"a-2.0"}), order({two, one}));
+  EXPECT_EQ((Labels{"a-2.0"}), order({one, two}));
+  ASSERT_EQ(2u, log().size());
+  EXPECT_EQ("WARNING: omitting package a-1.0: newer package is already provided", log()[0]);
+  EXPECT_EQ((Labels{"a-2.0"}), order({one, two}, kNoMinimum, false));
+  EXPECT_EQ(2u, log().size());
+}
+
+TEST_F(OrderCandidates, DowngradeKeepsTheOldestAllowed) {
+  PackageInfo* two = make("a", kV2);
+  PackageInfo* one = make("a", kV1);
+  EXPECT_EQ((Labels{"a-1.0"}), order({two, one}, 0));
+  ASSERT_EQ(1u, log().size());
+  EXPECT_EQ("WARNING: omitting package a-2.0: older package is already provided", log()[0]);
+
+  PackageInfo* low = make("b", makeVersion(0, 4, Final, 0));
+  PackageInfo* enough = make("c", makeVersion(0, 5, Final, 0));
+  EXPECT_EQ((Labels{"c-0.5"}), order({low, enough}, makeVersion(0, 5, Final, 0)));
+  ASSERT_EQ(2u, log().size());
+  EXPECT_EQ("WARNING: ommitting package b-0.4: not allowed", log()[1]);
+}
+
+TEST_F(OrderCandidates, EqualEntriesDropEachOther) {
+  EXPECT_EQ(Labels{}, order({make("a"), make("a")}));
+  EXPECT_TRUE(log().empty());
+  // A later build of one version wins.
+  EXPECT_EQ((Labels{"a-1.0"}), order({make("a", kV1, 100), make("a", kV1, 101)}));
+}
+
+TEST_F(OrderCandidates, BundleWinsOverASeparateFileOfItsMember) {
+  PackageInfo* bundle = make("suite");
+  bundle->isBundle = true;
+  auto member = std::make_shared<PackageInfo>("a");
+  member->version = kV1;
+  member->buildTime = 100;
+  bundle->members = {member};
+  PackageInfo* single = make("a");
+  EXPECT_EQ((Labels{"suite-1.0"}), order({single, bundle}));
+  EXPECT_EQ((Labels{"suite-1.0"}), order({bundle, single}));
+  // A newer separate file beats the bundle's member.
+  single->version = kV2;
+  EXPECT_EQ((Labels{"a-2.0"}), order({bundle, single}));
+}
+
+TEST_F(OrderCandidates, FlaggedStateKeepsOnlyTheLatestBuilds) {
+  flaggedState = true;
+  PackageInfo* early = make("a", kV2, 10);
+  PackageInfo* late = make("b", kV1, 20);
+  PackageInfo* late2 = make("c", kV1, 20);
+  EXPECT_EQ((Labels{"c-1.0", "b-1.0"}), order({early, late, late2}));
+  ASSERT_EQ(1u, log().size());
+  EXPECT_EQ("WARNING: ommiting older package a-2.0: router in flagged state", log()[0]);
+  EXPECT_EQ((Labels{"b-1.0"}), order({early, late}, kNoMinimum, false));
+  EXPECT_EQ(1u, log().size());
+}
+
+class DependencyWalk : public ResolveTest {};
+
+TEST_F(DependencyWalk, StatusOfProviders) {
+  Package q("q"), r("r");
+  EXPECT_EQ(1, dependencyStatus({}));
+  q.action = A::Disable;
+  r.disabled = true;
+  EXPECT_EQ(3, dependencyStatus({&q, &r}));
+  q.action = A::Uninstall;
+  EXPECT_EQ(1, dependencyStatus({&q}));
+  EXPECT_EQ(3, dependencyStatus({&q, &r}));
+  r.action = A::Enable;
+  EXPECT_EQ(0, dependencyStatus({&q, &r}));
+  r.action = A::Uninstall;  // a disabled package being removed is still "disabled"
+  EXPECT_EQ(3, dependencyStatus({&r}));
+  q.action = A::None;
+  EXPECT_EQ(0, dependencyStatus({&r, &q}));
+  // An enabled provider asked to be enabled again still provides.
+  q.action = A::Enable;
+  EXPECT_EQ(0, dependencyStatus({&q}));
+}
+
+TEST_F(DependencyWalk, CancelsTheRemovalOfANeededProviderAndFollowsIt) {
+  Package& p = add("p");
+  p.dependencies = {rel("q")};
+  Package& q = add("q");
+  q.action = A::Uninstall;
+  q.dependencies = {rel("r")};
+  Package& r = add("r");
+  r.disabled = true;
+  keepDependencies(repo(), p, 1);
+  EXPECT_EQ((std::vector<A>{A::None, A::None, A::Enable}), actions());
+  ASSERT_EQ(1u, log().size());
+  EXPECT_EQ("WARNING: can not uninstall q-1.0: p depends on it", log()[0]);
+
+  q.action = A::Disable;
+  r.action = A::None;
+  keepDependencies(repo(), p, 0);
+  EXPECT_EQ((std::vector<A>{A::None, A::None, A::Enable}), actions());
+  EXPECT_EQ(1u, log().size());
+}
+
+TEST_F(DependencyWalk, KeepsTheBundleOfAMember) {
+  Package& suite = add("suite");
+  suite.isBundle = true;
+  suite.action = A::Disable;
+  Package& member = add("m");
+  member.bundle = rel("suite");
+  keepDependencies(repo(), member, 1);
+  EXPECT_EQ(A::None, suite.action);
+  ASSERT_EQ(1u, log().size());
+  EXPECT_EQ("WARNING: can not disable suite-1.0: m depends on it", log()[0]);
+}
+
+TEST_F(DependencyWalk, StopsAtADependencyWithoutAnyProvider) {
+  Package& p = add("p");
+  p.dependencies = {rel("missing"), rel("later")};
+  Package& later = add("later");
+  later.disabled = true;
+  keepDependencies(repo(), p, 1);
+  EXPECT_EQ(A::None, later.action);
+
+  p.dependencies = {rel("later"), rel("missing")};
+  keepDependencies(repo(), p, 1);
+  EXPECT_EQ(A::Enable, later.action);
+  EXPECT_TRUE(log().empty());
+}
+
+TEST_F(DependencyWalk, ChoosesTheNewestProviderOfAName) {
+  Package& p = add("p");
+  p.dependencies = {rel("feature")};
+  Package& one = add("impl-a");
+  one.provides = {rel("feature")};
+  one.disabled = true;
+  Package& two = add("impl-b");
+  two.provides = {rel("feature")};
+  two.disabled = true;
+  Package& old = add("q", kV1);
+  old.disabled = true;
+  Package& recent = add("q", kV2);
+  recent.disabled = true;
+  keepDependencies(repo(), p, 1);
+  // Unrelated providers come out reversed, so the last one is the first installed.
+  EXPECT_EQ((std::vector<A>{A::None, A::Enable, A::None, A::None, A::None}), actions());
+
+  p.dependencies = {rel("q")};
+  keepDependencies(repo(), p, 1);
+  EXPECT_EQ(A::None, old.action);
+  EXPECT_EQ(A::Enable, recent.action);
+}
+
+TEST_F(DependencyWalk, FollowsChainsDeeperThanTheStackWouldAllow) {
+  const int depth = 100000;
+  Package& top = add("p0");
+  top.dependencies = {rel("p1")};
+  for (int i = 1; i < depth; ++i) {
+    Package& next = add("p" + std::to_string(i));
+    next.disabled = true;
+    if (i + 1 < depth) next.dependencies = {rel("p" + std::to_string(i + 1))};
+  }
+  const ProviderIndex index(repo());
+  keepDependencies(repo(), top, 0, ProviderSource(repo(), &index));
+  for (int i = 1; i < depth; ++i) ASSERT_EQ(A::Enable, repo().packages[i]->action) << i;
+}
+
+}  // namespace
