@@ -95,5 +95,6 @@ TEST(Listing, LongItemsAreWrittenWholeAndShiftTheLine) {
   package->buildTime = 4294967295u;
   package->note = std::string(41, 'n');
   repository.packages.push_back(std::move(package));
-  EXPECT_EQ(listingOf(repository), kHeading + "seventeen-chars-x            1.0 Feb/07/2106 06:28:15 " + std::string(41, 'n') + "\n");
+  EXPECT_EQ(listingOf(repository), kHeading + "seventeen-chars-x" + "    " + "          1.0" + " Feb/07/2106 06:28:15 " +
+                                          std::string(41, 'n') + "\n");
 }
