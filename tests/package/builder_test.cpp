@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -18,15 +19,28 @@ using namespace readertest;
 
 namespace {
 
-std::string makeTempDir() {
-  std::string base = INSTALLER_TEST_TMP;
-  mkdir(base.c_str(), 0755);
-  std::string pattern = base + "/builder-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  EXPECT_NE(nullptr, mkdtemp(buf.data()));
-  return buf.data();
-}
+// A fresh folder below the build's test-tmp folder, removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string base = INSTALLER_TEST_TMP;
+    mkdir(base.c_str(), 0755);
+    std::string pattern = base + "/builder-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    EXPECT_NE(nullptr, mkdtemp(buf.data()));
+    path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  operator const std::string&() const { return path_; }
+  std::string operator+(const char* tail) const { return path_ + tail; }
+
+ private:
+  std::string path_;
+};
 
 void writeFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
@@ -127,7 +141,7 @@ TEST(Builder, PartOrderAndSignatureForms) {
 }
 
 TEST(Builder, KeyFiles) {
-  std::string dir = makeTempDir();
+  TempDir dir;
   uint8_t key[32];
   std::string error;
   writeFile(dir + "/good", std::string(64, 'a') + "\n");
@@ -180,7 +194,7 @@ TEST(Builder, BundlesKeepEveryMemberSignatureValid) {
 }
 
 TEST(Builder, CollectsRegularFilesInByteOrder) {
-  std::string dir = makeTempDir();
+  TempDir dir;
   mkdir((dir + "/bin").c_str(), 0755);
   writeFile(dir + "/bin/tool", "#!/bin/sh\n");
   chmod((dir + "/bin/tool").c_str(), 0750);
@@ -198,7 +212,7 @@ TEST(Builder, CollectsRegularFilesInByteOrder) {
 }
 
 TEST(QpkTool, BuildThenInfo) {
-  std::string dir = makeTempDir();
+  TempDir dir;
   mkdir((dir + "/tree").c_str(), 0755);
   mkdir((dir + "/tree/bin").c_str(), 0755);
   writeFile(dir + "/tree/bin/hello", "hello\n");
