@@ -1,9 +1,12 @@
 // qpk build and qpk build-bundle: package files from options on the command line.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
