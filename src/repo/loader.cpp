@@ -17,6 +17,8 @@ namespace {
 constexpr int32_t kImagePartTypes[] = {PartBundleHeader, PartHeader, PartText24, PartNote,
                                        PartDependencies, PartProvides, PartConflicts};
 
+constexpr size_t kImageBufferSize = 1024;
+
 // The names of the database directory in the order the system lists them,
 // dot-names left out. False when the directory cannot be listed.
 bool listDatabase(std::vector<std::string>* names) {
@@ -58,7 +60,11 @@ bool Repository::loadImages(const std::string& prefix, bool fromImagesDirectory)
   for (const std::string& name : names) {
     auto package = std::make_unique<Package>(name);
     const std::string path = fromImagesDirectory ? prefix + name : entryDirectory(*package) + "image";
+    // A small buffer: the header group is usually a few hundred bytes, and
+    // the default buffer would pull in kilobytes of payload with it.
+    char buffer[kImageBufferSize];
     std::filebuf file;
+    file.pubsetbuf(buffer, sizeof buffer);
     if (file.open(path, std::ios::in | std::ios::binary) == nullptr) continue;
 
     PackageReader reader(&file, false, nullptr);
