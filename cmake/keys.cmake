@@ -5,6 +5,24 @@ file(READ ${CMAKE_SOURCE_DIR}/keys/dev-eddsa.public _dev_eddsa)
 file(READ ${CMAKE_SOURCE_DIR}/keys/dev-legacy.public _dev_legacy)
 string(STRIP "${_dev_eddsa}" _dev_eddsa)
 string(STRIP "${_dev_legacy}" _dev_legacy)
+# A cache entry that still holds the previous development key follows the
+# files when they change (new keys from "qpk keygen"); a key set by hand stays.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/keys/dev-eddsa.public ${CMAKE_SOURCE_DIR}/keys/dev-legacy.public)
+foreach(_kind EDDSA LEGACY)
+  if(_kind STREQUAL "EDDSA")
+    set(_dev_key "${_dev_eddsa}")
+  else()
+    set(_dev_key "${_dev_legacy}")
+  endif()
+  # Build folders made before this rule have no record of the default: they
+  # took the development key then, so they follow the files too.
+  if(DEFINED INSTALLER_${_kind}_PUBLIC_KEY AND (NOT DEFINED _INSTALLER_${_kind}_DEV_KEY
+     OR INSTALLER_${_kind}_PUBLIC_KEY STREQUAL _INSTALLER_${_kind}_DEV_KEY))
+    set_property(CACHE INSTALLER_${_kind}_PUBLIC_KEY PROPERTY VALUE "${_dev_key}")
+  endif()
+  set(_INSTALLER_${_kind}_DEV_KEY "${_dev_key}" CACHE INTERNAL "development key the default came from")
+endforeach()
 set(INSTALLER_EDDSA_PUBLIC_KEY "${_dev_eddsa}" CACHE STRING "Ed25519 public key, 64 hex characters")
 set(INSTALLER_LEGACY_PUBLIC_KEY "${_dev_legacy}" CACHE STRING "Legacy curve25519 public key (u, little-endian), 64 hex characters")
 
