@@ -1,0 +1,106 @@
+// Unpacking the file payload: entries are inflated through fixed buffers and
+// every regular file goes to a staged temporary, so nothing under "/flash"
+// changes before the run commits.
+#include "package/payload.h"
+
+#include <fstream>
+#include <istream>
+#include <memory>
+
+#include "console/messages.h"
+#include "package/inflate_buffer.h"
+#include "platform/endian.h"
+#include "staging/atomic_writer.h"
+
+namespace {
+
+constexpr size_t kEntryHeadSize = 30;
+constexpr size_t kCopyChunk = 16384;
+constexpr uint16_t kTypeMask = 0xF000;
+constexpr uint16_t kRegularFile = 0x8000;
+
+// A stored path may not leave the package's tree or break the one-path-per-
+// line "files" list: no ".." component, no newline, no NUL. The whole
+// relative path is checked, so a package name cannot smuggle one in either.
+bool isSafePath(const std::string& path) {
+  if (path.find('\n') != std::string::npos || path.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool unpackFiles(Package& package, StagedChanges& staged, PackageReader& reader) {
+  InflateBuffer inflater(reader.partBuffer());
+  std::istream in(&inflater);
+  std::unique_ptr<char[]> copy(new char[kCopyChunk]);
+
+  while (in) {
+    char head[kEntryHeadSize];
+    // A payload that ends at an entry boundary, or inside a head, is complete.
+    if (!in.read(head, kEntryHeadSize)) return true;
+    const auto* h = reinterpret_cast<const uint8_t*>(head);
+    const uint16_t mode = decodeFixed16(h);
+    const uint8_t skipMark = h[23];
+    const uint32_t dataLength = decodeFixed32(h + 24);
+    const uint16_t pathLength = decodeFixed16(h + 28);
+
+    std::string stored(pathLength, '\0');
+    if (!in.read(stored.data(), pathLength)) {
+      reportBrokenPackage(package);
+      return false;
+    }
+
+    if ((mode & kTypeMask) != kRegularFile || skipMark != 0) {
+      // Directories, links and marked entries are not created; their data is
+      // inflated and dropped. A failed skip fails the stream and ends the loop.
+      in.seekg(dataLength, std::ios_base::cur);
+      continue;
+    }
+
+    std::string relative;
+    if (package.disabled) relative = "/x/" + package.name;
+    if (stored.empty() || stored[0] != '/') relative += "/";
+    relative += stored;
+    if (!isSafePath(relative)) {
+      reportBrokenPackage(package);
+      return false;
+    }
+    const std::string finalPath = "/flash" + relative;
+
+    std::ofstream out;
+    if (!openAtomic(out, staged, finalPath, dataLength, mode)) {
+      reportWriteFailure(package, stored);
+      return false;
+    }
+    package.files.insert(finalPath);
+
+    uint32_t left = dataLength;
+    while (left > 0) {
+      const uint32_t chunk = left < kCopyChunk ? left : static_cast<uint32_t>(kCopyChunk);
+      if (!in.read(copy.get(), chunk)) {
+        reportBrokenPackage(package);
+        return false;
+      }
+      out.write(copy.get(), chunk);
+      if (!out) {
+        reportWriteFailure(package, stored);
+        return false;
+      }
+      left -= chunk;
+    }
+    out.close();
+    if (!out) {
+      reportWriteFailure(package, stored);
+      return false;
+    }
+    installProgress(package, reader);
+  }
+  return true;
+}

@@ -1,0 +1,319 @@
+// unpackFiles in a chrooted child on a scratch root: what it stages, writes
+// into the temporaries and prints, for whole, odd and cut payloads.
+#include "package/payload.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "console/messages.h"
+#include "package/signature.h"
+#include "qpk/package_builder.h"
+#include "support/scratch_root.h"
+#include "upgrade/private_mounts.h"
+
+namespace {
+
+using qpk::FileEntry;
+
+// Read before any test enters its chroot, where the source tree is out of sight.
+const qpk::SigningKeys gKeys = qpk::developmentKeys(INSTALLER_SOURCE_DIR);
+
+const qpk::SigningKeys& keys() { return gKeys; }
+
+qpk::PackageSpec spec(const std::string& name, std::vector<FileEntry> files) {
+  qpk::PackageSpec s;
+  s.name = name;
+  s.version = 0x07010000;
+  s.files = std::move(files);
+  return s;
+}
+
+std::string build(const qpk::PackageSpec& s) {
+  std::string file, error;
+  EXPECT_TRUE(qpk::buildPackage(s, keys(), &file, &error)) << error;
+  return file;
+}
+
+// A package whose payload part holds exactly the given compressed bytes.
+std::string withPayloadPart(const std::string& compressed) {
+  qpk::PartWriter writer;
+  writer.part(PartHeader, qpk::encodeHeader("cut", 0x07010000, 0, 0, true));
+  writer.part(PartFiles, compressed);
+  return writer.finish();
+}
+
+// The inflated entry sequence the builder makes for these files.
+std::string plainEntries(const std::vector<FileEntry>& files) {
+  std::string compressed = qpk::encodePayload(files, 6);
+  std::string plain;
+  z_stream zs{};
+  EXPECT_EQ(Z_OK, inflateInit(&zs));
+  zs.next_in = reinterpret_cast<Bytef*>(compressed.data());
+  zs.avail_in = static_cast<uInt>(compressed.size());
+  char out[4096];
+  int result;
+  do {
+    zs.next_out = reinterpret_cast<Bytef*>(out);
+    zs.avail_out = sizeof out;
+    result = inflate(&zs, Z_NO_FLUSH);
+    plain.append(out, sizeof out - zs.avail_out);
+  } while (result == Z_OK);
+  EXPECT_EQ(Z_STREAM_END, result);
+  inflateEnd(&zs);
+  return plain;
+}
+
+// A complete zlib stream of the given (possibly cut) entry bytes.
+std::string compress(const std::string& plain) {
+  uLongf size = compressBound(plain.size());
+  std::string out(size, '\0');
+  EXPECT_EQ(Z_OK, compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                            reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 6));
+  out.resize(size);
+  return out;
+}
+
+// Reads a package file the way the stream installer does, up to the payload,
+// and unpacks it; the reader is left on the payload part for the caller.
+struct Unpack {
+  explicit Unpack(const std::string& bytes, bool disabled = false)
+      : source(bytes), reader(&source, true, nullptr) {
+    setConsoleStream(&console);
+    for (int32_t type : {1, 18, 20, 16, 3, 19, 17, 21, 4, 9}) reader.accept(type);
+    EXPECT_EQ(PartHeader, reader.nextPart());
+    EXPECT_TRUE(reader.readHeader(package));
+    package.disabled = disabled;
+    while (reader.partType() != PartFiles && reader.partType() >= 0) reader.nextPart();
+    EXPECT_EQ(PartFiles, reader.partType());
+    ok = unpackFiles(package, staged, reader);
+  }
+  ~Unpack() { setConsoleStream(nullptr); }
+
+  // The errors printed, without the progress line.
+  std::string errors() const {
+    std::string out;
+    std::istringstream lines(console.str());
+    std::string line;
+    while (std::getline(lines, line)) {
+      size_t at = line.find("ERROR: ");
+      if (at != std::string::npos) out += line.substr(at) + "\n";
+    }
+    return out;
+  }
+  // Contents of the temporary staged for target.
+  std::string staged_(const std::string& target) const {
+    auto it = staged.find(target);
+    if (it == staged.end() || it->second.kind != ChangeKind::MoveTemporary) return "<not staged>";
+    std::ifstream in(it->second.data, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+  unsigned modeOf(const std::string& target) const {
+    struct stat st {};
+    auto it = staged.find(target);
+    if (it == staged.end() || stat(it->second.data.c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+  }
+
+  std::stringbuf source;
+  PackageReader reader;
+  Package package;
+  StagedChanges staged;
+  std::ostringstream console;
+  bool ok = false;
+};
+
+std::string bigContent(size_t n) {
+  std::string s(n, '\0');
+  uint32_t x = 12345;
+  for (auto& c : s) {
+    x = x * 1103515245 + 12345;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+TEST(Payload, WritesEveryRegularFileByteForByteAndCoversTheDigest) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    const std::string big = bigContent(300000);  // many 4 KiB blocks, both sides
+    Unpack u(build(spec("files", {FileEntry{"/bin/tool", big, 0x81ED}, FileEntry{"/etc/conf", "a=1\n"}})));
+    EXPECT_TRUE(u.ok);
+    EXPECT_EQ("", u.errors());
+    EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/tool", "/flash/etc/conf"}));
+    EXPECT_EQ(2u, u.staged.size());
+    EXPECT_TRUE(u.staged_("/flash/bin/tool") == big);
+    EXPECT_EQ("a=1\n", u.staged_("/flash/etc/conf"));
+    EXPECT_EQ(0755u, u.modeOf("/flash/bin/tool"));
+    EXPECT_EQ(0644u, u.modeOf("/flash/etc/conf"));
+    EXPECT_NE(std::string::npos, u.console.str().find("installing files-7.1 ["));
+    // The compressed bytes went through the reader's digest: the signature holds.
+    EXPECT_EQ(PartSignature, u.reader.nextPart());
+    EXPECT_TRUE(verifySignature(u.package, u.reader));
+  }));
+}
+
+TEST(Payload, EmptyPayloadsInstallNothing) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    Unpack none(build(spec("empty", {})));
+    EXPECT_TRUE(none.ok);
+    EXPECT_TRUE(none.staged.empty());
+    EXPECT_TRUE(none.package.files.empty());
+
+    Unpack emptyPart(withPayloadPart(""));
+    EXPECT_TRUE(emptyPart.ok);
+    EXPECT_TRUE(emptyPart.staged.empty());
+    EXPECT_EQ("", emptyPart.errors());
+  }));
+}
+
+// Non-regular and marked entries are not written, but their data is consumed:
+// the regular file after them lands whole.
+TEST(Payload, DirectoriesLinksAndMarkedEntriesAreSkippedWithTheirData) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    FileEntry marked{"/bin/marked", "xyz"};
+    marked.byte23 = 1;
+    Unpack u(build(spec("skips", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/link", "target-of-link", 0xA1FF},
+                                  FileEntry{"/dev/odd", bigContent(5000), 0x21B6}, marked,
+                                  FileEntry{"/bin/after", "after"}})));
+    EXPECT_TRUE(u.ok);
+    EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/after"}));
+    EXPECT_EQ(1u, u.staged.size());
+    EXPECT_EQ("after", u.staged_("/flash/bin/after"));
+
+    Unpack only(build(spec("dirs", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/l", "x", 0xA1FF}})));
+    EXPECT_TRUE(only.ok);
+    EXPECT_TRUE(only.staged.empty());
+    EXPECT_EQ(PartSignature, only.reader.nextPart());
+    EXPECT_TRUE(verifySignature(only.package, only.reader));
+  }));
+}
+
+TEST(Payload, ZeroLengthFileKeepsItsMode) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    Unpack u(build(spec("zero", {FileEntry{"/etc/empty", "", 0x8180}})));
+    EXPECT_TRUE(u.ok);
+    EXPECT_EQ("", u.staged_("/flash/etc/empty"));
+    EXPECT_EQ(0600u, u.modeOf("/flash/etc/empty"));
+    Unpack x(build(spec("zero", {FileEntry{"/bin/run", "", 0x81FD}})));
+    EXPECT_EQ(0775u, x.modeOf("/flash/bin/run"));
+  }));
+}
+
+TEST(Payload, FinalPaths) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    Unpack relative(build(spec("rel", {FileEntry{"etc/x", "1"}})));
+    EXPECT_TRUE(relative.ok);
+    EXPECT_EQ(relative.package.files, (FileSet{"/flash/etc/x"}));
+
+    Unpack disabled(build(spec("p", {FileEntry{"/bin/x", "1"}, FileEntry{"y", "2"}})), true);
+    EXPECT_TRUE(disabled.ok);
+    EXPECT_EQ(disabled.package.files, (FileSet{"/flash/x/p/bin/x", "/flash/x/p/y"}));
+    EXPECT_EQ("1", disabled.staged_("/flash/x/p/bin/x"));
+
+    // Dots inside a name are ordinary characters.
+    Unpack dots(build(spec("dots", {FileEntry{"/bin/..x", "1"}, FileEntry{"/a.../b", "2"}})));
+    EXPECT_TRUE(dots.ok);
+    EXPECT_EQ(dots.package.files, (FileSet{"/flash/a.../b", "/flash/bin/..x"}));
+  }));
+}
+
+// A stored path could climb out of "/flash" or break the one-path-per-line
+// files list; such a package is broken and none of its files is written.
+TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    for (const std::string& path : {std::string("/../../etc/shadow"), std::string("../x"), std::string("/bin/.."),
+                                    std::string("/a/../../b"), std::string("/bin/a\nb"),
+                                    std::string("/bin/a\0b", 8), std::string("..")}) {
+      Unpack u(build(spec("evil", {FileEntry{path, "owned"}})));
+      EXPECT_FALSE(u.ok) << path;
+      EXPECT_EQ("ERROR: installation of evil-7.1 failed: broken package\n", u.errors()) << path;
+      EXPECT_TRUE(u.staged.empty()) << path;
+      EXPECT_TRUE(u.package.files.empty()) << path;
+    }
+    // A disabled package's name is part of the path too.
+    Unpack name(build(spec("..", {FileEntry{"/etc/x", "owned"}})), true);
+    EXPECT_FALSE(name.ok);
+    EXPECT_TRUE(name.staged.empty());
+    // Nothing was left behind in the temporary folders either.
+    EXPECT_TRUE(std::ifstream("/etc/shadow").fail());
+    // A skipped entry is never written, so its path does not matter.
+    Unpack dir(build(spec("dir", {FileEntry{"/../up", "", 0x41ED}, FileEntry{"/ok", "1"}})));
+    EXPECT_TRUE(dir.ok);
+    EXPECT_EQ(dir.package.files, (FileSet{"/flash/ok"}));
+  }));
+}
+
+TEST(Payload, CutPayloads) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    const std::vector<FileEntry> first{FileEntry{"/bin/one", "first file"}};
+    const std::vector<FileEntry> both{first[0], FileEntry{"/bin/two", bigContent(20000)}};
+    const std::string plainFirst = plainEntries(first);
+    const std::string plainBoth = plainEntries(both);
+    ASSERT_EQ(plainFirst, plainBoth.substr(0, plainFirst.size()));
+    const size_t secondData = plainFirst.size() + 30 + 8;  // head and "/bin/two"
+
+    // Between entries: the first file is whole and the payload is complete.
+    Unpack between(withPayloadPart(compress(plainFirst)));
+    EXPECT_TRUE(between.ok);
+    EXPECT_EQ("first file", between.staged_("/flash/bin/one"));
+
+    // Inside the second entry's head: also a clean end.
+    Unpack inHead(withPayloadPart(compress(plainBoth.substr(0, plainFirst.size() + 12))));
+    EXPECT_TRUE(inHead.ok);
+    EXPECT_EQ("", inHead.errors());
+
+    // Inside the path, and inside the data: broken, with the first file kept
+    // in the staged set for the caller to discard.
+    for (size_t cut : {plainFirst.size() + 33, secondData + 100, plainBoth.size() - 1}) {
+      Unpack u(withPayloadPart(compress(plainBoth.substr(0, cut))));
+      EXPECT_FALSE(u.ok) << cut;
+      EXPECT_EQ("ERROR: installation of cut-7.1 failed: broken package\n", u.errors()) << cut;
+      EXPECT_EQ("first file", u.staged_("/flash/bin/one"));
+    }
+
+    // The zlib stream itself cut short inside the data, and corrupted.
+    const std::string whole = compress(plainBoth);
+    Unpack cutStream(withPayloadPart(whole.substr(0, whole.size() / 2)));
+    EXPECT_FALSE(cutStream.ok);
+    EXPECT_EQ("ERROR: installation of cut-7.1 failed: broken package\n", cutStream.errors());
+    std::string corrupt = whole;
+    corrupt[corrupt.size() / 2] ^= 0x55;
+    corrupt[corrupt.size() / 2 + 1] ^= 0x55;
+    Unpack bad(withPayloadPart(corrupt));
+    EXPECT_FALSE(bad.ok);
+
+    // Bytes after the end of the zlib stream are not interpreted.
+    Unpack trailing(withPayloadPart(compress(plainBoth) + std::string(100, '\x7f')));
+    EXPECT_TRUE(trailing.ok);
+    EXPECT_EQ(2u, trailing.staged.size());
+  }));
+}
+
+// Temporaries go next to the target when it has room, else to "/ram": with
+// both small, the write runs out of space.
+TEST(Payload, FullFileSystemIsDiskTooSmall) {
+  ScratchRoot root;
+  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "128k"}, {"/ram", "64k"}}, [&] {
+    EXPECT_TRUE(root.runInside([] {
+      Unpack u(build(spec("huge", {FileEntry{"/bin/small", "ok"}, FileEntry{"/bin/huge", bigContent(400000)}})));
+      EXPECT_FALSE(u.ok);
+      EXPECT_EQ("ERROR: installation of huge-7.1 failed: disk is too small\n", u.errors());
+      EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/huge", "/flash/bin/small"}));
+    }));
+  }));
+}
+
+}  // namespace
