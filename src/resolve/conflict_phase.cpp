@@ -1,12 +1,13 @@
 // Conflicts among active packages: of two that exclude each other, the one
 // examined first keeps running.
 //
-// conflictsWith(A, B) can only hold when a name A looks at (its own, its
-// provisions, its conflicts, and those of its members) is a name B is known
-// by (its own, its provisions, its members'). Indexing those names lets each
-// package look only at the few packages it could conflict with, in list
-// order, instead of at every installed package.
+// Each package looks only at the packages it shares a relation name with
+// (relation_keys.h), in list order, instead of at every installed package.
+// Two packages that share nothing but provisions of equal priority coexist
+// (conflictsWith is false both ways), so such provisions, which many packages
+// share, do not make a pair worth testing.
 #include <algorithm>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,47 +16,63 @@
 #include "model/matching.h"
 #include "repo/repository.h"
 #include "resolve/action_phases.h"
+#include "resolve/relation_keys.h"
 
 namespace {
 
-using NameIndex = std::unordered_map<std::string, std::vector<int>>;
+// Positions of the packages providing a name, by priority.
+class ProvisionIndex {
+ public:
+  void add(const PackageInfo& package, int position) {
+    for (const Relation& provision : package.provides) {
+      std::vector<int>& list = map_[provision.name][provision.priority];
+      if (list.empty() || list.back() != position) list.push_back(position);
+    }
+  }
+  // Every provider of name, or (when skip is given) those with another priority.
+  void collect(const std::string& name, const int32_t* skip, std::vector<int>& out) const {
+    auto it = map_.find(name);
+    if (it == map_.end()) return;
+    for (const auto& [priority, list] : it->second) {
+      if (skip == nullptr || priority != *skip) out.insert(out.end(), list.begin(), list.end());
+    }
+  }
 
-void addOnce(NameIndex& index, const std::string& name, int position) {
-  std::vector<int>& list = index[name];
-  if (list.empty() || list.back() != position) list.push_back(position);
+ private:
+  std::unordered_map<std::string, std::map<int32_t, std::vector<int>>> map_;
+};
+
+// Names of A's view that are not its own provisions: its name, its
+// conflicts, and the whole view of its members.
+void addStrongViewNames(const PackageInfo& package, std::vector<std::string>& names) {
+  names.push_back(package.name);
+  for (const Relation& conflict : package.conflicts) names.push_back(conflict.name);
+  for (const auto& member : package.members) addViewNames(*member, names);
 }
 
-// Names A's view of another package looks at.
-void addViewNames(NameIndex& index, const PackageInfo& package, int position) {
-  addOnce(index, package.name, position);
-  for (const Relation& provision : package.provides) addOnce(index, provision.name, position);
-  for (const Relation& conflict : package.conflicts) addOnce(index, conflict.name, position);
-  for (const auto& member : package.members) addViewNames(index, *member, position);
+// Names B is known by that are not its provisions: its name, its members'.
+void addStrongKnownNames(const PackageInfo& package, std::vector<std::string>& names) {
+  names.push_back(package.name);
+  for (const auto& member : package.members) names.push_back(member->name);
 }
 
-// Names by which a package is seen.
-void addKnownNames(NameIndex& index, const PackageInfo& package, int position) {
-  addOnce(index, package.name, position);
-  for (const Relation& provision : package.provides) addOnce(index, provision.name, position);
-  for (const auto& member : package.members) addOnce(index, member->name, position);
-}
+// The packages of a list as the one side of conflictsWith.
+struct Side {
+  NameIndex strong;
+  ProvisionIndex provisions;
+};
 
-void collect(const NameIndex& index, const std::string& name, std::vector<int>& out) {
-  auto it = index.find(name);
-  if (it != index.end()) out.insert(out.end(), it->second.begin(), it->second.end());
-}
-
-void collectSeenBy(const NameIndex& known, const PackageInfo& package, std::vector<int>& out) {
-  collect(known, package.name, out);
-  for (const Relation& provision : package.provides) collect(known, provision.name, out);
-  for (const Relation& conflict : package.conflicts) collect(known, conflict.name, out);
-  for (const auto& member : package.members) collectSeenBy(known, *member, out);
-}
-
-void collectSeeing(const NameIndex& viewers, const PackageInfo& package, std::vector<int>& out) {
-  collect(viewers, package.name, out);
-  for (const Relation& provision : package.provides) collect(viewers, provision.name, out);
-  for (const auto& member : package.members) collect(viewers, member->name, out);
+// Positions of the packages P of side for which conflictsWith can hold with
+// package on the other side. strongNames of package meet every name of P;
+// its provisions meet P's strong names, and P's provisions of another priority.
+void candidates(const Side& side, const std::vector<std::string>& strongNames, const PackageInfo& package,
+                std::vector<int>& out) {
+  side.strong.collect(strongNames, out);
+  for (const std::string& name : strongNames) side.provisions.collect(name, nullptr, out);
+  for (const Relation& provision : package.provides) {
+    side.strong.collect({provision.name}, out);
+    side.provisions.collect(provision.name, &provision.priority, out);
+  }
 }
 
 // Active in the narrower sense the other side of a pair is tested with.
@@ -67,19 +84,32 @@ bool isActiveOther(const Package& package) {
 
 void settleConflicts(Repository& repository, int verbosity) {
   auto& packages = repository.packages;
-  NameIndex known, viewers;
+  Side known, viewers;  // packages as seen by others, and as seeing others
+  std::vector<std::string> names;
   for (int i = 0; i < static_cast<int>(packages.size()); ++i) {
-    addKnownNames(known, *packages[i], i);
-    addViewNames(viewers, *packages[i], i);
+    names.clear();
+    addStrongKnownNames(*packages[i], names);
+    known.strong.add(names, i);
+    known.provisions.add(*packages[i], i);
+    names.clear();
+    addStrongViewNames(*packages[i], names);
+    viewers.strong.add(names, i);
+    viewers.provisions.add(*packages[i], i);
   }
   std::vector<int> others;
   for (int x = 0; x < static_cast<int>(packages.size()); ++x) {
     Package& first = *packages[x];
     if (!isActive(first)) continue;
     others.clear();
-    collectSeenBy(known, first, others);
+    names.clear();
+    addStrongViewNames(first, names);
+    candidates(known, names, first, others);
     // Only a package being enabled yields to one that excludes it.
-    if (first.action == PendingAction::Enable) collectSeeing(viewers, first, others);
+    if (first.action == PendingAction::Enable) {
+      names.clear();
+      addStrongKnownNames(first, names);
+      candidates(viewers, names, first, others);
+    }
     std::sort(others.begin(), others.end());
     others.erase(std::unique(others.begin(), others.end()), others.end());
     for (int y : others) {

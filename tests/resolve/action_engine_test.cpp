@@ -316,12 +316,19 @@ void randomSet(Repository& repository, unsigned seed) {
     }
     for (int p = pick(3); p > 0; --p) package->provides.push_back(rel(features[pick(3)], 0, 0, pick(4) - 1));
     if (pick(4) == 0) package->conflicts.push_back(rel(names[pick(8)]));
+    if (pick(6) == 0) {
+      auto member = std::make_shared<PackageInfo>(names[pick(8)]);
+      member->version = kV1;
+      if (pick(2)) member->provides.push_back(rel(features[pick(3)], 0, 0, pick(4) - 1));
+      if (pick(2)) member->conflicts.push_back(rel(pick(2) ? names[pick(8)] : features[pick(3)]));
+      package->members.push_back(member);
+    }
     repository.packages.push_back(std::move(package));
   }
 }
 
 TEST_F(ActionEngine, IndexedPhasesDecideAsTheLiteralScans) {
-  for (unsigned seed = 1; seed <= 3000; ++seed) {
+  for (unsigned seed = 1; seed <= 5000; ++seed) {
     randomSet(repo(), seed);
     literalConflicts(repo());
     const Actions expectConflicts = actions();

@@ -2,6 +2,9 @@
 #include "resolve/dependency_walk.h"
 
 #include <memory>
+#include <random>
+
+#include "model/matching.h"
 
 #include "resolve_fixture.h"
 
@@ -105,6 +108,96 @@ TEST_F(OrderCandidates, FlaggedStateKeepsOnlyTheLatestBuilds) {
   EXPECT_EQ("WARNING: ommiting older package a-2.0: router in flagged state", log()[0]);
   EXPECT_EQ((Labels{"b-1.0"}), order({early, late}, kNoMinimum, false));
   EXPECT_EQ(1u, log().size());
+}
+
+// orderCandidates as literally described: every entry against every other.
+void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose) {
+  std::vector<PackageInfo*> kept;
+  for (size_t c = 0; c < list.size(); ++c) {
+    PackageInfo& cur = *list[c];
+    if (minimum != kNoMinimum && cur.version < minimum) {
+      printWarning("ommitting package %s: not allowed", packageLabel(cur).c_str());
+      continue;
+    }
+    bool dropped = false;
+    for (size_t i = 0; i < list.size() && !dropped; ++i) {
+      if (i == c) continue;
+      PackageInfo& o = *list[i];
+      if (flaggedState && o.buildTime > cur.buildTime) {
+        if (verbose) printWarning("ommiting older package %s: router in flagged state", packageLabel(cur).c_str());
+        dropped = true;
+        break;
+      }
+      if (!isOrContains(cur, o) && !isOrContains(o, cur)) continue;
+      int r = compareNewer(o, cur);
+      if (minimum != kNoMinimum) r = -r;
+      if (r > 0) {
+        if (verbose) {
+          printWarning(minimum == kNoMinimum ? "omitting package %s: newer package is already provided"
+                                             : "omitting package %s: older package is already provided",
+                       packageLabel(cur).c_str());
+        }
+        dropped = true;
+      } else if (r == 0 && !(cur.isBundle && !o.isBundle)) {
+        dropped = true;
+      }
+    }
+    if (!dropped) kept.push_back(&cur);
+  }
+  std::vector<PackageInfo*> result;
+  for (PackageInfo* x : kept) {
+    size_t position = 0;
+    for (size_t j = result.size(); j-- > 0;) {
+      if (dependsOn(*x, *result[j]) || conflictsWith(*result[j], *x)) {
+        position = j + 1;
+        break;
+      }
+    }
+    result.insert(result.begin() + position, x);
+  }
+  list = result;
+}
+
+TEST_F(OrderCandidates, IndexedOrderingDecidesAsTheLiteralOne) {
+  const char* names[] = {"a", "b", "c", "d", "e", "f"};
+  for (unsigned seed = 1; seed <= 3000; ++seed) {
+    std::mt19937 random(seed);
+    auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    auto fill = [&](PackageInfo& info) {
+      info.version = makeVersion(1 + pick(3), 0, Final, 0);
+      info.buildTime = 100 + pick(3);
+      for (int d = pick(3); d > 0; --d) info.dependencies.push_back(rel(names[pick(6)], pick(3) == 0 ? kV2 : 0));
+      for (int p = pick(3); p > 0; --p) info.provides.push_back(rel(names[pick(6)], 0, 0, pick(3) - 1));
+      if (pick(4) == 0) info.conflicts.push_back(rel(names[pick(6)]));
+    };
+    records_.clear();
+    std::vector<PackageInfo*> list;
+    for (int i = 2 + pick(10); i > 0; --i) {
+      PackageInfo* entry = make(names[pick(6)]);
+      fill(*entry);
+      if (pick(4) == 0) {
+        entry->isBundle = true;
+        for (int m = 1 + pick(2); m > 0; --m) {
+          auto member = std::make_shared<PackageInfo>(names[pick(6)]);
+          fill(*member);
+          entry->members.push_back(member);
+        }
+      }
+      list.push_back(entry);
+    }
+    flaggedState = pick(4) == 0;
+    const Version minimum = pick(3) == 0 ? kV2 : (pick(2) ? kNoMinimum : 0);
+    const bool verbose = pick(2) == 0;
+
+    std::vector<PackageInfo*> expected = list;
+    repo().logLines.clear();
+    literalOrder(expected, minimum, verbose);
+    const std::vector<std::string> expectedLog = log();
+    repo().logLines.clear();
+    orderCandidates(repo(), list, minimum, verbose);
+    ASSERT_EQ(expected, list) << "seed " << seed;
+    ASSERT_EQ(expectedLog, log()) << "seed " << seed;
+  }
 }
 
 class DependencyWalk : public ResolveTest {};
