@@ -52,6 +52,38 @@ class Blockers {
   std::vector<const Package*> records_;  // owned by repository_.packages
 };
 
+// Installs the members that follow the bundle header (and its member list);
+// returns the stream's result code. formerMembers loses every name installed.
+int installMembers(Repository& repository, StagedChanges& staged, PackageReader& reader, uint32_t tolerated,
+                   const ChoicesMap& choices, const Relation& bundle, Blockers& blockers,
+                   std::vector<std::string>& formerMembers, bool* bootImageOut) {
+  if (reader.partType() == PartBundleMembers) {
+    std::vector<Relation> listed;
+    // A member list cut short leaves the stream unusable for the members.
+    if (!reader.readRelations(listed)) return 2;
+    for (const Relation& member : listed) {
+      if (choices.find(member.name) == choices.end()) blockers.add(member.name);
+    }
+    reader.nextPart();
+  }
+
+  int members = 0;
+  while (reader.partType() == PartHeader) {
+    bool memberBootImage = false;
+    Package* member = installPackage(repository, staged, reader, tolerated, choices, &bundle, nullptr,
+                                     &memberBootImage);
+    if (member == nullptr) return 2;
+    formerMembers.erase(std::remove(formerMembers.begin(), formerMembers.end(), member->name),
+                        formerMembers.end());
+    if (memberBootImage && bootImageOut != nullptr) *bootImageOut = true;
+    ++members;
+  }
+  if (reader.partType() == PartArchitecture) reader.nextPart();
+  if (reader.partType() != -1) return 2;
+  if (members == 0) return 3;
+  return 0;
+}
+
 int installBundle(Repository& repository, StagedChanges& staged, PackageReader& reader,
                   uint32_t tolerated, const ChoicesMap& choices, std::string* directoryOut,
                   bool* bootImageOut) {
@@ -80,7 +112,6 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
   relation.name = bundle->name;
   relation.minVersion = bundle->version;
   relation.maxVersion = bundle->version;
-  repository.packages.push_back(std::move(bundle));
 
   std::vector<std::string> formerMembers;
   for (const auto& p : repository.packages) {
@@ -88,32 +119,16 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
   }
 
   Blockers blockers(repository);
-  if (reader.partType() == PartBundleMembers) {
-    std::vector<Relation> listed;
-    // A member list cut short leaves the stream unusable for the members.
-    if (!reader.readRelations(listed)) return 2;
-    for (const Relation& member : listed) {
-      if (choices.find(member.name) == choices.end()) blockers.add(member.name);
-    }
-    reader.nextPart();
-  }
-
-  int members = 0;
-  while (reader.partType() == PartHeader) {
-    bool memberBootImage = false;
-    Package* member = installPackage(repository, staged, reader, tolerated, choices, &relation, nullptr,
-                                     &memberBootImage);
-    if (member == nullptr) return 2;
-    formerMembers.erase(std::remove(formerMembers.begin(), formerMembers.end(), member->name),
-                        formerMembers.end());
-    if (memberBootImage && bootImageOut != nullptr) *bootImageOut = true;
-    ++members;
-  }
-  if (reader.partType() == PartArchitecture) reader.nextPart();
-  if (reader.partType() != -1) return 2;
-  if (members == 0) return 3;
-
+  int result = installMembers(repository, staged, reader, tolerated, choices, relation, blockers, formerMembers,
+                              bootImageOut);
   blockers.removeAll();
+  // The bundle joins the installed list only once its members are in. The
+  // engine runs after each member and uninstalls an enabled bundle whose
+  // members are all disabled; seeing the bundle while only its first,
+  // disabled members were in, it would drop a bundle that keeps enabled ones.
+  repository.packages.push_back(std::move(bundle));
+  if (result != 0) return result;
+
   for (const std::string& name : formerMembers) {
     Package* former = repository.findInstalled(name);
     if (former != nullptr) former->action = PendingAction::Uninstall;

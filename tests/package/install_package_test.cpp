@@ -17,6 +17,10 @@ using namespace uploads;
 
 namespace {
 
+// The signing keys are read from the source tree, which the chrooted
+// children cannot see: load them once before any child is forked.
+const bool kKeysLoaded = (keys(), true);
+
 // One package file read the way the stream installer reads it.
 class Installer {
  public:

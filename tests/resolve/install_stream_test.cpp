@@ -15,6 +15,10 @@ using namespace uploads;
 
 namespace {
 
+// The signing keys are read from the source tree, which the chrooted
+// children cannot see: load them once before any child is forked.
+const bool kKeysLoaded = (keys(), true);
+
 struct StreamRun {
   StreamRun() {
     Repository& repository = Repository::instance();
