@@ -73,6 +73,16 @@ TEST_F(ActionEngine, ProviderOfADisabledPackageMayGo) {
   EXPECT_TRUE(log().empty());
 }
 
+TEST_F(ActionEngine, EnablingAnEnabledProviderAgainKeepsItsDependents) {
+  Package& lib = add("lib");
+  lib.action = A::Enable;  // a redundant "enable" request
+  Package& app = add("app");
+  app.dependencies = {rel("lib")};
+  ASSERT_TRUE(decideActions(repo(), 1));
+  EXPECT_EQ((Actions{A::Enable, A::None}), actions());
+  EXPECT_TRUE(removalList(repo()).empty());
+}
+
 TEST_F(ActionEngine, FirstOfTwoConflictingRunningPackagesWins) {
   Package& a = add("a");
   a.conflicts = {rel("b")};
