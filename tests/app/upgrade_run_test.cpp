@@ -152,7 +152,7 @@ TEST(UpgradeRun, BadSignatureFailsTheWholeRun) {
   ScratchRoot root;
   qpk::SigningKeys foreign = keys();
   foreign.eddsaSeed[0] ^= 0x5A;
-  foreign.legacySecret[1] ^= 0x5A;
+  foreign.hasLegacy = false;  // a zero legacy half, which never verifies
   upload(root, "alpha.qpk", alpha("1.0", "a"));
   upload(root, "beta.qpk", build(spec("beta", "1.0", {file("/bin/beta", "b")}), foreign));
   const RunResult run = root.run({});

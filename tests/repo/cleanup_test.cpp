@@ -31,13 +31,12 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
       {"disk-drivers", needing("disk-drivers", {})},
   };
   for (const auto& [name, s] : packages) upload(root, name + ".qpk", build(s));
-  qpk::BundleSpec bundle;
-  bundle.name = "bund";
-  bundle.version = version("1.0");
-  bundle.members = {needing("member-new", {relation("system", "3.22")}), needing("member-old", {})};
-  upload(root, "bund.qpk", buildBundle(bundle));
+  upload(root, "bund.qpk",
+         bundleWithBlob("bund", "1.0", {needing("member-new", {relation("system", "3.22")}), needing("member-old", {})},
+                        "bundle image"));
   const RunResult install = root.run({});
   ASSERT_EQ(install.status, 0) << install.outPlain;
+  ASSERT_TRUE(hasLine(install.outPlain, "installed bund-1.0")) << install.outPlain;
   root.remove("/flash/PCKGS_CHANGED");
   const std::string log = root.read("/flash/postlog");
 
@@ -48,6 +47,8 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
   }
   for (const char* gone : {"old", "nodep", "anyver", "member-old"}) {
     EXPECT_FALSE(root.exists(std::string("/flash/var/pdb/") + gone)) << gone;
+  }
+  for (const char* gone : {"old", "nodep", "anyver"}) {
     EXPECT_FALSE(root.exists(std::string("/flash/bin/") + gone)) << gone;
   }
   EXPECT_EQ(root.read("/flash/bin/modern"), "modern");

@@ -56,7 +56,7 @@ TEST(DiskSpaceRun, ShortfallIsReportedDiscardedAndExits28) {
   upload(root, "alpha.qpk", bigPackage());
   // 16 blocks each: too little to hold even a temporary beside its target, so
   // every temporary goes to "/ram" and every move crosses a device.
-  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "64k"}, {"/flash/boot", "64k"}}, [&] {
+  const bool passed = mounts::withTmpfs(root, {{"/flash", "64k"}, {"/flash/boot", "64k"}}, [&] {
     makeDirectories(root.host("/flash/var/pdb"));
     // The same staged set, left in a manifest, tells what the run needs.
     const RunResult safe = root.run({"--safe", "--reinstall"});
@@ -92,7 +92,8 @@ TEST(DiskSpaceRun, ShortfallIsReportedDiscardedAndExits28) {
     EXPECT_EQ(resumed.status, 0);
     EXPECT_EQ(resumed.outPlain.find("upgrade failed"), std::string::npos) << resumed.outPlain;
     EXPECT_NE(resumed.out.find("Resuming upgrade..."), std::string::npos);
-  }));
+  });
+  EXPECT_TRUE(passed);
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ Margins check(const StagedChanges& staged) {
 // "/flash" of 100 blocks, no "/flash/boot" at all.
 void onSmallFlash(const std::function<void()>& fn) {
   ScratchRoot root;
-  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "400k"}}, [&] { EXPECT_TRUE(root.runInside(fn)); }));
+  const bool passed = mounts::withTmpfs(root, {{"/flash", "400k"}}, [&] { EXPECT_TRUE(root.runInside(fn)); });
+  EXPECT_TRUE(passed);
 }
 
 TEST(DiskSpace, EmptySetGivesTheFreeSpaceWithoutReserve) {
@@ -97,8 +98,8 @@ TEST(DiskSpace, RenameWithinFlashCostsNothing) {
 
 TEST(DiskSpace, FilesBelowFlashBootCountOnBothAccounts) {
   ScratchRoot root;
-  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "400k"}, {"/flash/boot", "40k"}}, [&] {
-    EXPECT_TRUE(root.runInside([] {
+  const bool passed = mounts::withTmpfs(root, {{"/flash", "400k"}, {"/flash/boot", "40k"}}, [&] {
+    const bool inside = root.runInside([] {
       writeBlocks("/ram/kernel", 3);
       writeBlocks("/ram/image", 2);
       StagedChanges staged;
@@ -108,24 +109,28 @@ TEST(DiskSpace, FilesBelowFlashBootCountOnBothAccounts) {
       EXPECT_FALSE(m.ok);
       EXPECT_EQ(m.boot, (10 - 3) * kBlock - 32768);
       EXPECT_EQ(m.flash, (100 - 3 - 2) * kBlock - 32768);
-    }));
-  }));
+    });
+    EXPECT_TRUE(inside);
+  });
+  EXPECT_TRUE(passed);
 }
 
 TEST(DiskSpace, LargeFileSystemsDoNotOverflow) {
   ScratchRoot root;
   // 17 TiB: more free blocks than a 32-bit count holds. tmpfs only promises
   // the size, so the mount costs nothing.
-  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "17t"}}, [&] {
-    EXPECT_TRUE(root.runInside([] {
+  const bool passed = mounts::withTmpfs(root, {{"/flash", "17t"}}, [&] {
+    const bool inside = root.runInside([] {
       writeBlocks("/ram/file", 1);
       StagedChanges staged;
       stageMove(staged, "/ram/file", "/flash/file");
       const Margins m = check(staged);
       EXPECT_TRUE(m.ok);
       EXPECT_EQ(m.flash, (int64_t{17} << 40) - kBlock - 32768);
-    }));
-  }));
+    });
+    EXPECT_TRUE(inside);
+  });
+  EXPECT_TRUE(passed);
 }
 
 }  // namespace
