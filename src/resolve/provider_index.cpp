@@ -22,12 +22,8 @@ const std::vector<int>& ProviderIndex::lookup(const std::unordered_map<std::stri
   return it == map.end() ? none_ : it->second;
 }
 
-const std::vector<int>& ProviderIndex::withName(const std::string& name) const {
-  return lookup(byName_, name);
-}
-
 Package* ProviderIndex::findInstalled(const std::string& name) const {
-  const std::vector<int>& list = withName(name);
+  const std::vector<int>& list = lookup(byName_, name);
   return list.empty() ? nullptr : repository_.packages[list.front()].get();
 }
 

@@ -21,8 +21,6 @@ class ProviderIndex {
   std::vector<Package*> providers(const Relation& relation) const;
   // As Repository::findInstalled.
   Package* findInstalled(const std::string& name) const;
-  // Positions in the list of the packages named name, ascending.
-  const std::vector<int>& withName(const std::string& name) const;
 
  private:
   const std::vector<int>& lookup(const std::unordered_map<std::string, std::vector<int>>& map,
