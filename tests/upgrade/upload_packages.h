@@ -65,15 +65,17 @@ inline std::string buildBundle(const qpk::BundleSpec& s) {
 }
 
 // A bundle that keeps a stored image, as bundles on a router do: the blob
-// part after the bundle header makes the upload its entry's image, and the
-// image is what ties the members to their bundle when the database is loaded.
+// part makes the upload its entry's image, and the image is what ties the
+// members to their bundle when the database is loaded.
 inline std::string bundleWithBlob(const std::string& name, const char* versionText,
                                   const std::vector<qpk::PackageSpec>& members, const std::string& blob) {
-  qpk::PartWriter out;
-  out.part(PartBundleHeader, qpk::encodeHeader(name, version(versionText), 1000, 0, true));
-  out.part(PartBlob, blob);
-  for (const qpk::PackageSpec& member : members) out.raw(build(member).substr(8));
-  return out.finish();
+  qpk::BundleSpec s;
+  s.name = name;
+  s.version = version(versionText);
+  s.buildTime = 1000;
+  s.members = members;
+  s.blob = blob;
+  return buildBundle(s);
 }
 
 // Writes a built package file into an upload directory of the scratch root.

@@ -58,6 +58,7 @@ const char kBundleHelp[] =
     "  --member NAME[:MIN[:MAX]]  entry of the member list (repeatable); listed\n"
     "                         members are installed disabled unless chosen\n"
     "  --sha256               the members were built with --sha256\n"
+    "  --blob FILE            add FILE as the bundle's blob part (its stored image)\n"
     "  -o, --output OUT       file to write\n";
 
 // Walks argv; an option's value is the next argument or follows "=".
@@ -328,6 +329,11 @@ int runBuildBundleCommand(int argc, char** argv) {
       if (!parseRelation(command, v, false, &r)) return 2;
       if (!spec.memberList) spec.memberList.emplace();
       spec.memberList->push_back(r);
+    } else if (o == "--blob") {
+      std::string blobFile, blob;
+      if (!opts.value(&blobFile)) return 2;
+      if (!readWhole(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
+      spec.blob = blob;
     } else if (o.size() > 1 && o[0] == '-') {
       fail(command, "unknown option \"" + o + "\" (see qpk build-bundle --help)");
       return 2;

@@ -16,6 +16,7 @@ bool spliceBundle(const BundleSpec& spec, const std::vector<std::string>& member
   if (spec.sha256) out.part(PartDigestSwitch, std::string());
   out.part(PartBundleHeader, encodeHeader(spec.name, spec.version, spec.buildTime, spec.flags, true));
   if (spec.note) out.part(PartNote, *spec.note);
+  if (spec.blob) out.part(PartBlob, *spec.blob);
   if (spec.memberList) out.part(PartBundleMembers, encodeRelations(*spec.memberList));
   for (size_t i = 0; i < memberFiles.size(); ++i) {
     const std::string& member = memberFiles[i];

@@ -284,6 +284,7 @@ bool buildBundle(const BundleSpec& spec, const SigningKeys& keys, std::string* f
   if (spec.sha256) out.part(PartDigestSwitch, std::string());
   out.part(PartBundleHeader, encodeHeader(spec.name, spec.version, spec.buildTime, spec.flags, true));
   if (spec.note) out.part(PartNote, *spec.note);
+  if (spec.blob) out.part(PartBlob, *spec.blob);
   if (spec.memberList) out.part(PartBundleMembers, encodeRelations(*spec.memberList));
   for (const PackageSpec& member : spec.members) {
     // A member asking for SHA-256 in a SHA-1 bundle switches the rest of the stream.

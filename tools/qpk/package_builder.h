@@ -71,6 +71,9 @@ struct BundleSpec {
   std::optional<std::vector<Relation>> memberList;  // the type-20 part
   std::vector<PackageSpec> members;                 // each signed on its own
   bool sha256 = false;
+  // A blob part after the header group: the upload is then kept as the
+  // bundle's stored image, which ties the members to it on later runs.
+  std::optional<std::string> blob;
 };
 
 // A whole package file. The signature covers the running digest exactly as
