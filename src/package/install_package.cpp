@@ -80,7 +80,11 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   auto record = std::make_unique<Package>();
   if (!reader.readHeader(*record)) return nullptr;
   if (bundle != nullptr && record->name == bundle->name) return nullptr;
-  if (record->hasBlob && directoryOut != nullptr) *directoryOut = entryDirectory(*record);
+  // A package without a database entry has no directory to keep its image
+  // in: naming one would put its image under an installed package's name.
+  if (record->hasBlob && directoryOut != nullptr && reader.magic() != UnrecordedMagic) {
+    *directoryOut = entryDirectory(*record);
+  }
   if (record->name == "system" && (record->version >> 24) <= 6) createConvertMarker();
 
   if (!hasUsableNames(*record)) {

@@ -135,6 +135,24 @@ TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntry) {
   EXPECT_EQ(root.read("/flash/var/pdb/hello/files"), "flash/bin/hello\n");
 }
 
+TEST(StdinMode, UnrecordedPackageWithABlobLeavesTheStoredImagesAlone) {
+  ScratchRoot root;
+  qpk::PackageSpec recorded = hello("1.0", {file("/bin/hello", "one")});
+  recorded.blob = "first";
+  const std::string image = build(recorded);
+  installFirst(root, image);
+  ASSERT_EQ(root.read("/flash/var/pdb/hello/image"), image);
+
+  qpk::PackageSpec extra = hello("2.0", {file("/bin/extra", "more")});
+  extra.magic = UnrecordedMagic;
+  extra.blob = "second";
+  const RunResult run = pipeIn(root, build(extra));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(root.read("/flash/bin/extra"), "more");
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/image"), image);
+  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+}
+
 qpk::PackageSpec bootPackage() {
   qpk::PackageSpec boot = spec("kernel", "1.0", {file("/boot/kernel", "vmlinux")});
   boot.flags = 1;
