@@ -381,4 +381,15 @@ TEST(StdinMode, AFailedInstallationLeavesNoImageCopyBehind) {
   EXPECT_EQ(show.outPlain.find("image"), std::string::npos) << show.out;
 }
 
+TEST(StdinMode, ImageCopyThatCannotBeOpenedEndsTheRunWith255) {
+  ScratchRoot root;
+  root.remove("/flash/var/pdb");
+  const RunResult run = pipeIn(root, build(hello("1.0", {file("/bin/hello", "one")})));
+  EXPECT_EQ(run.status, 255);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: could not open image")) << run.out;
+  EXPECT_FALSE(root.exists("/flash/postlog"));
+  EXPECT_FALSE(root.exists("/flash/bin/hello"));
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
 }  // namespace
