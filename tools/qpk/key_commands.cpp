@@ -333,14 +333,14 @@ int runVerifyCommand(int argc, char** argv) {
   }
 
   int packages = 0, refused = 0;
-  bool open = false;  // a package header was read and its signature not yet
+  bool pending = false;  // a package header was read and its signature not yet
   VerifyReport report;
   auto finish = [&]() {
-    if (!open) return;
+    if (!pending) return;
     printReport(report);
     ++packages;
     if (!report.accepted) ++refused;
-    open = false;
+    pending = false;
   };
   int type = reader.nextPart();
   while (type >= 0) {
@@ -354,12 +354,12 @@ int runVerifyCommand(int argc, char** argv) {
         report = VerifyReport();
         report.label = "package " + packageLabel(info);
         report.mode = versionSignatureMode(info);
-        open = true;
+        pending = true;
       }
       type = reader.partType();  // readHeader stops on the first part after the header group
       continue;
     }
-    if (type == PartSignature && open) {
+    if (type == PartSignature && pending) {
       checkSignature(reader, eddsaKey, legacyKey, report);
       finish();
     }
