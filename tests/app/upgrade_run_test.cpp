@@ -148,6 +148,26 @@ TEST(UpgradeRun, TruncatedUploadIsReportedByFileNameAndSkipped) {
   EXPECT_FALSE(root.exists("/flash/var/pdb/beta"));
 }
 
+TEST(UpgradeRun, BundleWithoutMembersIsBrokenAndBundlesWithMembersGoIn) {
+  ScratchRoot root;
+  qpk::BundleSpec empty;
+  empty.name = "empty";
+  empty.version = version("1.0");
+  upload(root, "empty.qpk", buildBundle(empty));
+  upload(root, "pair.qpk",
+         bundleWithBlob("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
+                                        spec("right", "1.0", {file("/bin/right", "r")})}, "image"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package empty.qpk")) << run.outPlain;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed pair-1.0")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/left"), "l");
+  EXPECT_EQ(root.read("/flash/bin/right"), "r");
+  EXPECT_FALSE(root.exists("/flash/var/pdb/empty"));
+  EXPECT_FALSE(root.exists("/rw/pckg/.download/pair.qpk"));
+  EXPECT_TRUE(root.exists("/flash/var/pdb/pair/image"));
+}
+
 TEST(UpgradeRun, BadSignatureFailsTheWholeRun) {
   ScratchRoot root;
   qpk::SigningKeys foreign = keys();
