@@ -51,8 +51,13 @@ void stageRemoval(StagedChanges& set, const std::string& path) {
     return;
   }
   // Nothing to remove on disk: only an earlier decision about the path is
-  // taken back. Its temporary (if any) is deliberately left alone.
-  set.erase(path);
+  // taken back. A temporary taken back with it belongs to nobody any more;
+  // left where openAtomic put it (often the database directory itself) it
+  // would load as a ghost package on the next run, so it goes too.
+  auto it = set.find(path);
+  if (it == set.end()) return;
+  deleteTemporary(it->second);
+  set.erase(it);
 }
 
 void discardChanges(StagedChanges& set) {

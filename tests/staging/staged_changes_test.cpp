@@ -61,14 +61,14 @@ TEST(StagedChanges, RemovalOfExistingFileReplacesTemporary) {
   EXPECT_TRUE(pathExists(dir / "target"));  // nothing happens before the commit
 }
 
-TEST(StagedChanges, RemovalOfMissingPathDropsEntryButKeepsTemporary) {
+TEST(StagedChanges, RemovalOfMissingPathDropsEntryAndItsTemporary) {
   TestFolder dir;
   writeFile(dir / "tmp1", "new");
   StagedChanges set;
   stageChange(set, dir / "target", ChangeKind::MoveTemporary, dir / "tmp1");
   stageRemoval(set, dir / "target");
   EXPECT_TRUE(set.empty());
-  EXPECT_TRUE(pathExists(dir / "tmp1"));
+  EXPECT_FALSE(pathExists(dir / "tmp1"));
 
   // A dangling link counts as absent.
   ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
