@@ -119,6 +119,12 @@ void Package::loadEntry() {
         readFileList(fileList, files);
       }
     }
+  } else if (validName) {
+    // Filled from an image, but the entry may still list installed files: a
+    // bundle member's does. Without them, uninstalling or replacing the
+    // member would leave its files on flash for good.
+    std::ifstream fileList(directory + "files", std::ios::binary);
+    if (fileList) readFileList(fileList, files);
   }
 
   byUser = false;

@@ -171,7 +171,8 @@ TEST(Loader, ImagesComeFirstAndBundleMembersPrecedeTheirBundle) {
   fromImage.blob = "opaque";
   fromImage.flags = 1;
   root.write("/flash/var/pdb/imaged/image", image(fromImage));
-  // Small files next to a good image are not read at all.
+  // Small files next to a good image are not read, but for the file list:
+  // the files the entry installed must still go when it is uninstalled.
   writeEntryFiles(root, "imaged", {{"version", "5 5\n"}, {"deps", "junk"}, {"files", "bin/z\n"}, {"bundle", "b\n"}});
 
   qpk::BundleSpec bundle;
@@ -222,7 +223,7 @@ TEST(Loader, ImagesComeFirstAndBundleMembersPrecedeTheirBundle) {
     ASSERT_EQ(imaged->provides.size(), 1u);
     EXPECT_EQ(imaged->provides[0].priority, 3);
     EXPECT_EQ(imaged->conflicts.size(), 1u);
-    EXPECT_TRUE(imaged->files.empty());
+    EXPECT_EQ(imaged->files, (FileSet{"/bin/z"}));
     EXPECT_TRUE(imaged->bundle.name.empty());
     EXPECT_FALSE(imaged->isBundle);
     EXPECT_EQ(imaged->action, PendingAction::None);
