@@ -168,6 +168,22 @@ TEST(UpgradeRun, BundleWithoutMembersIsBrokenAndBundlesWithMembersGoIn) {
   EXPECT_TRUE(root.exists("/flash/var/pdb/pair/image"));
 }
 
+TEST(UpgradeRun, BundleUpgradeRemovesFilesItsMembersNoLongerHave) {
+  // Members are loaded from their bundle's image; their file lists must still
+  // be read, or the old files would stay on flash after the upgrade.
+  ScratchRoot root;
+  installFirst(root, {{"pair.qpk", bundleWithBlob("pair", "1.0",
+                                                  {spec("left", "1.0", {file("/bin/left", "l"), file("/etc/left.old", "o")})},
+                                                  "image")}});
+  ASSERT_TRUE(root.exists("/flash/etc/left.old"));
+  upload(root, "pair-2.qpk", bundleWithBlob("pair", "2.0", {spec("left", "2.0", {file("/bin/left", "l2")})}, "image"));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(hasLine(run.outPlain, "installed pair-2.0")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/left"), "l2");
+  EXPECT_FALSE(root.exists("/flash/etc/left.old"));
+}
+
 TEST(UpgradeRun, BadSignatureFailsTheWholeRun) {
   ScratchRoot root;
   qpk::SigningKeys foreign = keys();
