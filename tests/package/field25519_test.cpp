@@ -6,69 +6,105 @@
 #include <openssl/bn.h>
 
 #include <cstdio>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <random>
+#include <tuple>
 
 #include "package/legacy_curve.h"
 
 namespace {
 
-struct BigContext {
-  BN_CTX* ctx = BN_CTX_new();
-  BIGNUM* p = BN_new();
-  BigContext() {
-    BN_set_bit(p, 255);
-    BN_sub_word(p, 19);
-  }
-  ~BigContext() {
-    BN_free(p);
-    BN_CTX_free(ctx);
-  }
-};
+BN_CTX* gCtx = BN_CTX_new();
 
-void reverse32(uint8_t* out, const uint8_t* in) {
-  for (int i = 0; i < 32; ++i) out[i] = in[31 - i];
+BIGNUM* prime() {
+  static BIGNUM* p = [] {
+    BIGNUM* b = BN_new();
+    BN_set_bit(b, 255);
+    BN_sub_word(b, 19);
+    return b;
+  }();
+  return p;
 }
 
-BIGNUM* bigFromLe(const uint8_t in[32]) {
-  uint8_t be[32];
-  reverse32(be, in);
-  return BN_bin2bn(be, 32, nullptr);
+// p - k, or (p - 5) / 8 with shift 3: exponents of the powers.
+BIGNUM* exponent(unsigned k, int shift = 0) {
+  BIGNUM* e = BN_dup(prime());
+  BN_sub_word(e, k);
+  BN_rshift(e, e, shift);
+  return e;
 }
 
-void leFromBig(uint8_t out[32], const BIGNUM* b) {
-  uint8_t be[32];
-  BN_bn2binpad(b, be, 32);
-  reverse32(out, be);
-}
+BIGNUM* bigFromLe(const uint8_t in[32]) { return BN_lebin2bn(in, 32, nullptr); }
 
+// 0, 1, 2^256 - 1, p + 18, p, p - 1, 2^255 and random values.
 std::vector<std::array<uint8_t, 32>> testValues() {
-  std::vector<std::array<uint8_t, 32>> values;
-  std::array<uint8_t, 32> v{};
-  values.push_back(v);  // 0
-  v[0] = 1;
-  values.push_back(v);  // 1
-  v.fill(0xFF);
-  values.push_back(v);  // 2^256 - 1
-  v[31] = 0x7F;
-  values.push_back(v);  // 2^255 - 1 = p + 18
-  v[0] = 0xED;
-  values.push_back(v);  // p
-  v[0] = 0xEC;
-  values.push_back(v);  // p - 1
-  v.fill(0);
-  v[31] = 0x80;
-  values.push_back(v);  // 2^255
+  std::vector<std::array<uint8_t, 32>> values(207);
+  values[1][0] = 1;
+  values[2].fill(0xFF);
+  for (int i = 3; i < 6; ++i) {
+    values[i].fill(0xFF);
+    values[i][31] = 0x7F;
+  }
+  values[4][0] = 0xED;
+  values[5][0] = 0xEC;
+  values[6][31] = 0x80;
   std::mt19937 random(7);
-  for (int i = 0; i < 200; ++i) {
-    for (auto& b : v) b = static_cast<uint8_t>(random());
-    values.push_back(v);
+  for (size_t i = 7; i < values.size(); ++i) {
+    for (auto& b : values[i]) b = static_cast<uint8_t>(random());
   }
   return values;
 }
 
+using FieldOp = std::function<void(FieldElement&, const FieldElement&, const FieldElement&)>;
+using BigOp = std::function<void(BIGNUM*, const BIGNUM*, const BIGNUM*)>;
+
 TEST(Field25519, MatchesBigNumbers) {
-  BigContext big;
+  BIGNUM* p = prime();
+  BIGNUM* invertExponent = exponent(2);
+  BIGNUM* powExponent = exponent(5, 3);
+  const std::vector<std::tuple<const char*, FieldOp, BigOp>> ops = {
+      {"reduce", [](auto& r, auto& a, auto&) { r = a; }, [&](auto* r, auto* a, auto*) { BN_nnmod(r, a, p, gCtx); }},
+      {"add", [](auto& r, auto& a, auto& b) { field25519::add(r, a, b); },
+       [&](auto* r, auto* a, auto* b) { BN_mod_add(r, a, b, p, gCtx); }},
+      {"sub", [](auto& r, auto& a, auto& b) { field25519::sub(r, a, b); },
+       [&](auto* r, auto* a, auto* b) { BN_mod_sub(r, a, b, p, gCtx); }},
+      {"mul", [](auto& r, auto& a, auto& b) { field25519::mul(r, a, b); },
+       [&](auto* r, auto* a, auto* b) { BN_mod_mul(r, a, b, p, gCtx); }},
+      {"square", [](auto& r, auto& a, auto&) { field25519::square(r, a); },
+       [&](auto* r, auto* a, auto*) { BN_mod_sqr(r, a, p, gCtx); }},
+      {"mulSmall", [](auto& r, auto& a, auto&) { field25519::mulSmall(r, a, 121665); },
+       [&](auto* r, auto* a, auto*) {
+         BN_set_word(r, 121665);
+         BN_mod_mul(r, r, a, p, gCtx);
+       }},
+      {"neg", [](auto& r, auto& a, auto&) { field25519::neg(r, a); },
+       [&](auto* r, auto* a, auto*) {
+         BN_zero(r);
+         BN_mod_sub(r, r, a, p, gCtx);
+       }},
+      {"invert", [](auto& r, auto& a, auto&) { field25519::invert(r, a); },
+       [&](auto* r, auto* a, auto*) { BN_mod_exp(r, a, invertExponent, p, gCtx); }},
+      {"pow22523", [](auto& r, auto& a, auto&) { field25519::pow22523(r, a); },
+       [&](auto* r, auto* a, auto*) { BN_mod_exp(r, a, powExponent, p, gCtx); }},
+      // A long chain of unreduced-looking operations stays exact.
+      {"chain",
+       [](auto& r, auto& a, auto& b) {
+         r = a;
+         for (int k = 0; k < 20; ++k) {
+           field25519::sub(r, r, b);
+           field25519::mul(r, r, r);
+         }
+       },
+       [&](auto* r, auto* a, auto* b) {
+         BN_copy(r, a);
+         for (int k = 0; k < 20; ++k) {
+           BN_mod_sub(r, r, b, p, gCtx);
+           BN_mod_sqr(r, r, p, gCtx);
+         }
+       }},
+  };
   auto values = testValues();
   for (size_t i = 0; i < values.size(); ++i) {
     const auto& a = values[i];
@@ -76,72 +112,21 @@ TEST(Field25519, MatchesBigNumbers) {
     FieldElement fa, fb, r;
     field25519::fromBytes(fa, a.data());
     field25519::fromBytes(fb, b.data());
-    BIGNUM* ba = bigFromLe(a.data());
-    BIGNUM* bb = bigFromLe(b.data());
-    BIGNUM* expected = BN_new();
-    uint8_t want[32], got[32];
-    auto check = [&](const char* what) {
-      leFromBig(want, expected);
+    BIGNUM *ba = bigFromLe(a.data()), *bb = bigFromLe(b.data()), *expected = BN_new();
+    for (const auto& [name, field, big] : ops) {
+      field(r, fa, fb);
+      big(expected, ba, bb);
+      uint8_t want[32], got[32];
+      BN_bn2lebinpad(expected, want, 32);
       field25519::toBytes(got, r);
-      EXPECT_EQ(0, std::memcmp(want, got, 32)) << what << " case " << i;
-    };
-
-    BN_nnmod(expected, ba, big.p, big.ctx);
-    r = fa;
-    check("reduce");
-    BN_mod_add(expected, ba, bb, big.p, big.ctx);
-    field25519::add(r, fa, fb);
-    check("add");
-    BN_mod_sub(expected, ba, bb, big.p, big.ctx);
-    field25519::sub(r, fa, fb);
-    check("sub");
-    BN_mod_mul(expected, ba, bb, big.p, big.ctx);
-    field25519::mul(r, fa, fb);
-    check("mul");
-    BN_mod_sqr(expected, ba, big.p, big.ctx);
-    field25519::square(r, fa);
-    check("square");
-    BN_set_word(expected, 121665);
-    BN_mod_mul(expected, expected, ba, big.p, big.ctx);
-    field25519::mulSmall(r, fa, 121665);
-    check("mulSmall");
-    BN_zero(expected);
-    BN_mod_sub(expected, expected, ba, big.p, big.ctx);
-    field25519::neg(r, fa);
-    check("neg");
-
-    BIGNUM* e = BN_new();
-    BN_copy(e, big.p);
-    BN_sub_word(e, 2);
-    BN_mod_exp(expected, ba, e, big.p, big.ctx);
-    field25519::invert(r, fa);
-    check("invert");
-    BN_copy(e, big.p);
-    BN_sub_word(e, 5);
-    BN_rshift(e, e, 3);
-    BN_mod_exp(expected, ba, e, big.p, big.ctx);
-    field25519::pow22523(r, fa);
-    check("pow22523");
-
-    // A long chain of unreduced-looking operations stays exact.
-    FieldElement chain = fa;
-    BIGNUM* bchain = BN_dup(ba);
-    for (int k = 0; k < 20; ++k) {
-      field25519::sub(chain, chain, fb);
-      field25519::mul(chain, chain, chain);
-      BN_mod_sub(bchain, bchain, bb, big.p, big.ctx);
-      BN_mod_sqr(bchain, bchain, big.p, big.ctx);
+      EXPECT_EQ(0, std::memcmp(want, got, 32)) << name << " case " << i;
     }
-    BN_copy(expected, bchain);
-    r = chain;
-    check("chain");
-
-    BN_free(bchain);
-    BN_free(e);
     BN_free(expected);
     BN_free(ba);
     BN_free(bb);
   }
+  BN_free(invertExponent);
+  BN_free(powExponent);
 }
 
 TEST(Field25519, ParityAndSwap) {

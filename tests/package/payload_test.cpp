@@ -6,38 +6,20 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include "console/messages.h"
 #include "package/signature.h"
-#include "qpk/package_builder.h"
-#include "support/scratch_root.h"
-#include "upgrade/private_mounts.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
 
 namespace {
 
 using qpk::FileEntry;
 
-// Read before any test enters its chroot, where the source tree is out of sight.
-const qpk::SigningKeys gKeys = qpk::developmentKeys(INSTALLER_SOURCE_DIR);
-
-const qpk::SigningKeys& keys() { return gKeys; }
-
-qpk::PackageSpec spec(const std::string& name, std::vector<FileEntry> files) {
-  qpk::PackageSpec s;
-  s.name = name;
-  s.version = 0x07010000;
-  s.files = std::move(files);
-  return s;
-}
-
-std::string build(const qpk::PackageSpec& s) {
-  std::string file, error;
-  EXPECT_TRUE(qpk::buildPackage(s, keys(), &file, &error)) << error;
-  return file;
-}
+qpk::PackageSpec pkg(const std::string& name, std::vector<FileEntry> files) { return spec(name, "7.1", files); }
 
 // A package whose payload part holds exactly the given compressed bytes.
 std::string withPayloadPart(const std::string& compressed) {
@@ -49,22 +31,11 @@ std::string withPayloadPart(const std::string& compressed) {
 
 // The inflated entry sequence the builder makes for these files.
 std::string plainEntries(const std::vector<FileEntry>& files) {
-  std::string compressed = qpk::encodePayload(files, 6);
-  std::string plain;
-  z_stream zs{};
-  EXPECT_EQ(Z_OK, inflateInit(&zs));
-  zs.next_in = reinterpret_cast<Bytef*>(compressed.data());
-  zs.avail_in = static_cast<uInt>(compressed.size());
-  char out[4096];
-  int result;
-  do {
-    zs.next_out = reinterpret_cast<Bytef*>(out);
-    zs.avail_out = sizeof out;
-    result = inflate(&zs, Z_NO_FLUSH);
-    plain.append(out, sizeof out - zs.avail_out);
-  } while (result == Z_OK);
-  EXPECT_EQ(Z_STREAM_END, result);
-  inflateEnd(&zs);
+  std::string compressed = qpk::encodePayload(files, 6), plain(1 << 20, '\0');
+  uLongf n = plain.size();
+  EXPECT_EQ(Z_OK, uncompress(reinterpret_cast<Bytef*>(plain.data()), &n,
+                             reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()));
+  plain.resize(n);
   return plain;
 }
 
@@ -105,20 +76,15 @@ struct Unpack {
     }
     return out;
   }
-  // Contents of the temporary staged for target.
+  // Contents and mode of the temporary staged for target.
   std::string staged_(const std::string& target) const {
     auto it = staged.find(target);
-    if (it == staged.end() || it->second.kind != ChangeKind::MoveTemporary) return "<not staged>";
-    std::ifstream in(it->second.data, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return it == staged.end() || it->second.kind != ChangeKind::MoveTemporary ? "<not staged>"
+                                                                               : readFile(it->second.data);
   }
   unsigned modeOf(const std::string& target) const {
-    struct stat st {};
     auto it = staged.find(target);
-    if (it == staged.end() || stat(it->second.data.c_str(), &st) != 0) return 0;
-    return st.st_mode & 07777;
+    return it == staged.end() ? 0 : fileMode(it->second.data);
   }
 
   std::stringbuf source;
@@ -143,7 +109,7 @@ TEST(Payload, WritesEveryRegularFileByteForByteAndCoversTheDigest) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
     const std::string big = bigContent(300000);  // many 4 KiB blocks, both sides
-    Unpack u(build(spec("files", {FileEntry{"/bin/tool", big, 0x81ED}, FileEntry{"/etc/conf", "a=1\n"}})));
+    Unpack u(build(pkg("files", {FileEntry{"/bin/tool", big, 0x81ED}, FileEntry{"/etc/conf", "a=1\n"}})));
     EXPECT_TRUE(u.ok);
     EXPECT_EQ("", u.errors());
     EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/tool", "/flash/etc/conf"}));
@@ -162,7 +128,7 @@ TEST(Payload, WritesEveryRegularFileByteForByteAndCoversTheDigest) {
 TEST(Payload, EmptyPayloadsInstallNothing) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
-    Unpack none(build(spec("empty", {})));
+    Unpack none(build(pkg("empty", {})));
     EXPECT_TRUE(none.ok);
     EXPECT_TRUE(none.staged.empty());
     EXPECT_TRUE(none.package.files.empty());
@@ -181,7 +147,7 @@ TEST(Payload, DirectoriesLinksAndMarkedEntriesAreSkippedWithTheirData) {
   EXPECT_TRUE(root.runInside([] {
     FileEntry marked{"/bin/marked", "xyz"};
     marked.byte23 = 1;
-    Unpack u(build(spec("skips", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/link", "target-of-link", 0xA1FF},
+    Unpack u(build(pkg("skips", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/link", "target-of-link", 0xA1FF},
                                   FileEntry{"/dev/odd", bigContent(5000), 0x21B6}, marked,
                                   FileEntry{"/bin/after", "after"}})));
     EXPECT_TRUE(u.ok);
@@ -189,7 +155,7 @@ TEST(Payload, DirectoriesLinksAndMarkedEntriesAreSkippedWithTheirData) {
     EXPECT_EQ(1u, u.staged.size());
     EXPECT_EQ("after", u.staged_("/flash/bin/after"));
 
-    Unpack only(build(spec("dirs", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/l", "x", 0xA1FF}})));
+    Unpack only(build(pkg("dirs", {FileEntry{"/lib", "", 0x41ED}, FileEntry{"/lib/l", "x", 0xA1FF}})));
     EXPECT_TRUE(only.ok);
     EXPECT_TRUE(only.staged.empty());
     EXPECT_EQ(PartSignature, only.reader.nextPart());
@@ -200,11 +166,11 @@ TEST(Payload, DirectoriesLinksAndMarkedEntriesAreSkippedWithTheirData) {
 TEST(Payload, ZeroLengthFileKeepsItsMode) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
-    Unpack u(build(spec("zero", {FileEntry{"/etc/empty", "", 0x8180}})));
+    Unpack u(build(pkg("zero", {FileEntry{"/etc/empty", "", 0x8180}})));
     EXPECT_TRUE(u.ok);
     EXPECT_EQ("", u.staged_("/flash/etc/empty"));
     EXPECT_EQ(0600u, u.modeOf("/flash/etc/empty"));
-    Unpack x(build(spec("zero", {FileEntry{"/bin/run", "", 0x81FD}})));
+    Unpack x(build(pkg("zero", {FileEntry{"/bin/run", "", 0x81FD}})));
     EXPECT_EQ(0775u, x.modeOf("/flash/bin/run"));
   }));
 }
@@ -212,17 +178,17 @@ TEST(Payload, ZeroLengthFileKeepsItsMode) {
 TEST(Payload, FinalPaths) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
-    Unpack relative(build(spec("rel", {FileEntry{"etc/x", "1"}})));
+    Unpack relative(build(pkg("rel", {FileEntry{"etc/x", "1"}})));
     EXPECT_TRUE(relative.ok);
     EXPECT_EQ(relative.package.files, (FileSet{"/flash/etc/x"}));
 
-    Unpack disabled(build(spec("p", {FileEntry{"/bin/x", "1"}, FileEntry{"y", "2"}})), true);
+    Unpack disabled(build(pkg("p", {FileEntry{"/bin/x", "1"}, FileEntry{"y", "2"}})), true);
     EXPECT_TRUE(disabled.ok);
     EXPECT_EQ(disabled.package.files, (FileSet{"/flash/x/p/bin/x", "/flash/x/p/y"}));
     EXPECT_EQ("1", disabled.staged_("/flash/x/p/bin/x"));
 
     // Dots inside a name are ordinary characters.
-    Unpack dots(build(spec("dots", {FileEntry{"/bin/..x", "1"}, FileEntry{"/a.../b", "2"}})));
+    Unpack dots(build(pkg("dots", {FileEntry{"/bin/..x", "1"}, FileEntry{"/a.../b", "2"}})));
     EXPECT_TRUE(dots.ok);
     EXPECT_EQ(dots.package.files, (FileSet{"/flash/a.../b", "/flash/bin/..x"}));
   }));
@@ -236,20 +202,20 @@ TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
     for (const std::string& path : {std::string("/../../etc/shadow"), std::string("../x"), std::string("/bin/.."),
                                     std::string("/a/../../b"), std::string("/bin/a\nb"),
                                     std::string("/bin/a\0b", 8), std::string("..")}) {
-      Unpack u(build(spec("evil", {FileEntry{path, "owned"}})));
+      Unpack u(build(pkg("evil", {FileEntry{path, "owned"}})));
       EXPECT_FALSE(u.ok) << path;
       EXPECT_EQ("ERROR: installation of evil-7.1 failed: broken package\n", u.errors()) << path;
       EXPECT_TRUE(u.staged.empty()) << path;
       EXPECT_TRUE(u.package.files.empty()) << path;
     }
     // A disabled package's name is part of the path too.
-    Unpack name(build(spec("..", {FileEntry{"/etc/x", "owned"}})), true);
+    Unpack name(build(pkg("..", {FileEntry{"/etc/x", "owned"}})), true);
     EXPECT_FALSE(name.ok);
     EXPECT_TRUE(name.staged.empty());
     // Nothing was left behind in the temporary folders either.
-    EXPECT_TRUE(std::ifstream("/etc/shadow").fail());
+    EXPECT_FALSE(pathExists("/etc/shadow"));
     // A skipped entry is never written, so its path does not matter.
-    Unpack dir(build(spec("dir", {FileEntry{"/../up", "", 0x41ED}, FileEntry{"/ok", "1"}})));
+    Unpack dir(build(pkg("dir", {FileEntry{"/../up", "", 0x41ED}, FileEntry{"/ok", "1"}})));
     EXPECT_TRUE(dir.ok);
     EXPECT_EQ(dir.package.files, (FileSet{"/flash/ok"}));
   }));
@@ -306,14 +272,14 @@ TEST(Payload, CutPayloads) {
 // both small, the write runs out of space.
 TEST(Payload, FullFileSystemIsDiskTooSmall) {
   ScratchRoot root;
-  EXPECT_TRUE(mounts::withTmpfs(root, {{"/flash", "128k"}, {"/ram", "64k"}}, [&] {
-    EXPECT_TRUE(root.runInside([] {
-      Unpack u(build(spec("huge", {FileEntry{"/bin/small", "ok"}, FileEntry{"/bin/huge", bigContent(400000)}})));
-      EXPECT_FALSE(u.ok);
-      EXPECT_EQ("ERROR: installation of huge-7.1 failed: disk is too small\n", u.errors());
-      EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/huge", "/flash/bin/small"}));
-    }));
-  }));
+  EXPECT_TRUE(runIsolated(
+      [] {
+        Unpack u(build(pkg("huge", {FileEntry{"/bin/small", "ok"}, FileEntry{"/bin/huge", bigContent(400000)}})));
+        EXPECT_FALSE(u.ok);
+        EXPECT_EQ("ERROR: installation of huge-7.1 failed: disk is too small\n", u.errors());
+        EXPECT_EQ(u.package.files, (FileSet{"/flash/bin/huge", "/flash/bin/small"}));
+      },
+      {{root.host("/flash"), "128k"}, {root.host("/ram"), "64k"}}, root.path()));
 }
 
 }  // namespace

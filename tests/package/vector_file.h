@@ -3,99 +3,66 @@
 #pragma once
 #include <cctype>
 #include <cstdint>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/fixtures.h"
+
 struct JsonValue {
-  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
-  std::string text;                            // String, Number, Bool ("true"/"false")
-  std::vector<JsonValue> items;                // Array
-  std::map<std::string, JsonValue> members;    // Object
+  std::string text;                          // strings, numbers, "true"/"false"
+  std::vector<JsonValue> items;              // arrays
+  std::map<std::string, JsonValue> members;  // objects
+  bool isObject = false;
 
   const JsonValue& operator[](const std::string& key) const {
     static const JsonValue missing;
     auto it = members.find(key);
     return it == members.end() ? missing : it->second;
   }
-  bool isTrue() const { return kind == Bool && text == "true"; }
+  bool isTrue() const { return text == "true"; }
 };
 
-class JsonParser {
- public:
-  explicit JsonParser(const std::string& text) : text_(text) {}
-  bool parse(JsonValue& out) { return value(out) && (skip(), pos_ == text_.size()); }
-
- private:
-  void skip() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  }
-  bool string(std::string& out) {
-    if (text_[pos_] != '"') return false;
-    size_t end = text_.find('"', pos_ + 1);
-    if (end == std::string::npos) return false;
-    out = text_.substr(pos_ + 1, end - pos_ - 1);
-    pos_ = end + 1;
+// Parses the value at text[at]; false on anything it does not know.
+inline bool parseJson(const std::string& text, size_t& at, JsonValue& out) {
+  auto skip = [&] {
+    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  };
+  auto string = [&](std::string& s) {
+    size_t end = text.find('"', at + 1);
+    if (text[at] != '"' || end == std::string::npos) return false;
+    s = text.substr(at + 1, end - at - 1);
+    at = end + 1;
     return true;
+  };
+  skip();
+  if (at >= text.size()) return false;
+  if (text[at] == '"') return string(out.text);
+  if (text[at] != '{' && text[at] != '[') {
+    size_t start = at;
+    while (at < text.size() && std::string(",}] \n\r\t").find(text[at]) == std::string::npos) ++at;
+    out.text = text.substr(start, at - start);
+    return at > start;
   }
-  bool value(JsonValue& out) {
+  out.isObject = text[at] == '{';
+  const char close = out.isObject ? '}' : ']';
+  ++at;
+  for (skip(); at < text.size() && text[at] != close; skip()) {
+    std::string key;
+    JsonValue item;
+    if (out.isObject && (!string(key) || (skip(), text[at++] != ':'))) return false;
+    if (!parseJson(text, at, item)) return false;
+    out.isObject ? (void)(out.members[key] = item) : out.items.push_back(item);
     skip();
-    if (pos_ >= text_.size()) return false;
-    char c = text_[pos_];
-    if (c == '"') {
-      out.kind = JsonValue::String;
-      return string(out.text);
-    }
-    if (c == '{' || c == '[') {
-      bool object = c == '{';
-      out.kind = object ? JsonValue::Object : JsonValue::Array;
-      ++pos_;
-      skip();
-      if (text_[pos_] == (object ? '}' : ']')) return ++pos_, true;
-      for (;;) {
-        skip();
-        JsonValue item;
-        std::string key;
-        if (object) {
-          if (!string(key)) return false;
-          skip();
-          if (text_[pos_++] != ':') return false;
-        }
-        if (!value(item)) return false;
-        if (object) {
-          out.members[key] = item;
-        } else {
-          out.items.push_back(item);
-        }
-        skip();
-        if (text_[pos_] == ',') {
-          ++pos_;
-          continue;
-        }
-        return text_[pos_++] == (object ? '}' : ']');
-      }
-    }
-    size_t start = pos_;
-    while (pos_ < text_.size() && std::string(",}] \n\r\t").find(text_[pos_]) == std::string::npos) ++pos_;
-    out.text = text_.substr(start, pos_ - start);
-    out.kind = (out.text == "true" || out.text == "false") ? JsonValue::Bool
-               : out.text == "null"                          ? JsonValue::Null
-                                                             : JsonValue::Number;
-    return !out.text.empty();
+    if (text[at] == ',') ++at;
   }
-
-  const std::string& text_;
-  size_t pos_ = 0;
-};
+  return text[at++] == close;
+}
 
 inline bool loadVectorFile(const std::string& name, JsonValue& out) {
-  std::ifstream in(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string text = buffer.str();
-  return !text.empty() && JsonParser(text).parse(out);
+  std::string text = fixtures::readFile(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name);
+  size_t at = 0;
+  return !text.empty() && parseJson(text, at, out);
 }
 
 inline std::vector<uint8_t> fromHex(const std::string& hex) {
@@ -107,9 +74,6 @@ inline std::vector<uint8_t> fromHex(const std::string& hex) {
 inline std::string toHex(const uint8_t* data, size_t n) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 15];
-  }
+  for (size_t i = 0; i < n; ++i) out += std::string{digits[data[i] >> 4], digits[data[i] & 15]};
   return out;
 }

@@ -1,0 +1,59 @@
+// What most test programs share: signed packages made with our own builder,
+// uploads into a scratch root, host file helpers, a staged set read back, and
+// forked children with private tmpfs mounts.
+#pragma once
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "qpk/package_builder.h"
+#include "staging/staged_changes.h"
+#include "support/scratch_root.h"
+
+namespace fixtures {
+
+inline constexpr const char* kDownload = "/rw/pckg/.download/";
+inline constexpr const char* kFlashUpload = "/flash/rw/pckg/";
+inline constexpr const char* kFlashPackages = "/flash/var/pckg/";
+
+// The development keys, read once before any test forks a chrooted child
+// (where the source tree is out of sight).
+const qpk::SigningKeys& keys();
+
+Version version(const char* text);  // "6.46rc2"
+Relation relation(const std::string& name, const char* minVersion = nullptr);
+qpk::FileEntry file(const std::string& path, const std::string& data, uint16_t mode = 0x81A4);
+// A package built at time 1000.
+qpk::PackageSpec spec(const std::string& name, const char* versionText, std::vector<qpk::FileEntry> files = {});
+qpk::BundleSpec bundle(const std::string& name, const char* versionText, std::vector<qpk::PackageSpec> members,
+                       std::optional<std::string> blob = std::nullopt);
+std::string build(const qpk::PackageSpec& s, const qpk::SigningKeys& signingKeys = keys());
+std::string buildBundle(const qpk::BundleSpec& s);
+
+// Writes a built package into an upload directory of the scratch root.
+std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
+                   const std::string& directory = kDownload);
+std::string linkText(const ScratchRoot& root, const std::string& routerPath);
+bool hasLine(const std::string& text, const std::string& line);
+
+// Host paths.
+void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
+std::string readFile(const std::string& path);
+bool pathExists(const std::string& path);             // without following a last link
+unsigned fileMode(const std::string& path);           // low 12 bits
+std::vector<std::string> listFolder(const std::string& path);  // names, sorted
+
+// Target -> the temporary's bytes for a move of a temporary, "<remove>" for
+// a removal, "<other>" else. Must run where the temporaries are visible.
+std::map<std::string, std::string> stagedView(const StagedChanges& staged);
+
+// Runs fn in a forked child with a private mount namespace: the tmpfs
+// mounts {host path, size} (made when missing), then a change of root to
+// chrootTo when given. True when fn reported no failure.
+bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs = {},
+                 const std::string& chrootTo = "");
+
+}  // namespace fixtures
