@@ -26,6 +26,7 @@ constexpr const char* kFlashUploadDirectory = "/flash/rw/pckg/";
 constexpr const char* kFlashPackageDirectory = "/flash/var/pckg/";
 constexpr const char* kDowngradeFile = "/ram/DOWNGRADE";
 constexpr const char* kBootImagePath = "/flash/bootimage";
+constexpr std::streamsize kReadBufferSize = 65536;
 
 bool fileExists(const char* path) {
   std::ifstream probe(path);
@@ -129,9 +130,13 @@ std::vector<PackageInfo> runUpgrade(Repository& repository, StagedChanges& stage
 
   if (!order.empty()) repository.takeOverPostlog();
 
+  // Package files are read through one 64 KiB buffer instead of the stream's
+  // default 8 KiB: an eighth of the read calls for the same bytes.
+  std::unique_ptr<char[]> readBuffer(new char[kReadBufferSize]);
   for (PackageInfo* info : order) {
     const auto& candidate = *static_cast<PackageCandidate*>(info);
     std::filebuf file;
+    file.pubsetbuf(readBuffer.get(), kReadBufferSize);  // before open, or it is ignored
     if (!file.open(candidate.path, std::ios::in | std::ios::binary)) continue;
     bool bootImage = false;
     const int result =
