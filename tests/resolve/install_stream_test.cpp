@@ -1,5 +1,6 @@
 // installFromStream in process, inside a chrooted child on a scratch root:
-// bundles, their member lists and choices, and the result codes.
+// bundles, their member lists and choices, and the result codes; what a run
+// through the binary shows of them is in app/stdin_mode_test.cpp.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -8,16 +9,11 @@
 #include "console/messages.h"
 #include "repo/repository.h"
 #include "resolve/install_stream.h"
-#include "support/scratch_root.h"
-#include "upgrade/upload_packages.h"
+#include "support/fixtures.h"
 
-using namespace uploads;
+using namespace fixtures;
 
 namespace {
-
-// The signing keys are read from the source tree, which the chrooted
-// children cannot see: load them once before any child is forked.
-const bool kKeysLoaded = (keys(), true);
 
 struct StreamRun {
   StreamRun() {
@@ -40,13 +36,8 @@ struct StreamRun {
   std::ostringstream console;
 };
 
-qpk::BundleSpec bundle(const char* versionText, std::vector<qpk::PackageSpec> members) {
-  qpk::BundleSpec b;
-  b.name = "bun";
-  b.version = version(versionText);
-  b.buildTime = 1000;
-  b.members = std::move(members);
-  return b;
+qpk::BundleSpec bun(const char* versionText, std::vector<qpk::PackageSpec> members) {
+  return bundle("bun", versionText, std::move(members));
 }
 
 qpk::PackageSpec member(const std::string& name, const char* versionText = "1.0") {
@@ -64,7 +55,7 @@ TEST(InstallStream, ChoicesDecideListedMembersAndTheRestComeOutDisabled) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
     StreamRun run;
-    qpk::BundleSpec b = bundle("1.0", {member("a"), member("b"), member("c"), member("d")});
+    qpk::BundleSpec b = bun("1.0", {member("a"), member("b"), member("c"), member("d")});
     b.memberList = std::vector<Relation>{relation("a"), relation("b"), relation("c")};
     ASSERT_EQ(run.install(buildBundle(b), 0x01, {{"b", false}, {"c", true}}), 0);
     Repository& repository = Repository::instance();
@@ -99,7 +90,7 @@ TEST(InstallStream, RefusedMemberIsPassedOverAndTheNextOneInstalled) {
     StreamRun run;
     ASSERT_EQ(run.install(build(member("a", "2.0"))), 0);
     Package* newer = Repository::instance().findInstalled("a");
-    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {member("a", "1.0"), member("b")}))), 0);
+    ASSERT_EQ(run.install(buildBundle(bun("1.0", {member("a", "1.0"), member("b")}))), 0);
     EXPECT_EQ(Repository::instance().findInstalled("a"), newer);
     EXPECT_EQ(newer->version, version("2.0"));
     EXPECT_NE(Repository::instance().findInstalled("b"), nullptr);
@@ -123,14 +114,14 @@ TEST(InstallStream, ResultCodes) {
     {
       // No members: 3, with the bundle's entry staged.
       StreamRun run;
-      EXPECT_EQ(run.install(buildBundle(bundle("1.0", {}))), 3);
+      EXPECT_EQ(run.install(buildBundle(bun("1.0", {}))), 3);
       EXPECT_TRUE(run.staged.count("/flash/var/pdb/bun/version"));
     }
     {
       // A member followed by a foreign part: 2, after that member went in;
       // the blockers of the member list are gone all the same.
       StreamRun run;
-      qpk::BundleSpec b = bundle("1.0", {member("a")});
+      qpk::BundleSpec b = bun("1.0", {member("a")});
       b.memberList = std::vector<Relation>{relation("a"), relation("z")};
       qpk::PartWriter writer;
       writer.raw(buildBundle(b).substr(8));
@@ -143,14 +134,14 @@ TEST(InstallStream, ResultCodes) {
       // An architecture part may close the bundle.
       StreamRun run;
       qpk::PartWriter writer;
-      writer.raw(buildBundle(bundle("1.0", {member("a")})).substr(8));
+      writer.raw(buildBundle(bun("1.0", {member("a")})).substr(8));
       writer.part(PartArchitecture, "i386");
       EXPECT_EQ(run.install(writer.finish()), 0);
     }
     {
       // Already installed and 0x20 not tolerated: 2, nothing staged.
       StreamRun run;
-      const std::string file = buildBundle(bundle("1.0", {member("a")}));
+      const std::string file = buildBundle(bun("1.0", {member("a")}));
       ASSERT_EQ(run.install(file), 0);
       run.staged.clear();
       EXPECT_EQ(run.install(file), 2);
@@ -169,18 +160,6 @@ TEST(InstallStream, ResultCodes) {
   }));
 }
 
-TEST(InstallStream, NewBundleVersionSchedulesDroppedMembersForUninstall) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    StreamRun run;
-    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {member("a"), member("b")}))), 0);
-    ASSERT_EQ(run.install(buildBundle(bundle("1.1", {member("a", "1.1")}))), 0);
-    EXPECT_EQ(Repository::instance().findInstalled("b"), nullptr);
-    EXPECT_EQ(Repository::instance().findInstalled("a")->version, version("1.1"));
-    EXPECT_EQ(Repository::instance().findInstalled("bun")->version, version("1.1"));
-  }));
-}
-
 TEST(InstallStream, BootImageOfAnyMemberIsReported) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -188,10 +167,10 @@ TEST(InstallStream, BootImageOfAnyMemberIsReported) {
     StreamRun run;
     qpk::PackageSpec kernel = member("kernel");
     kernel.flags = 1;
-    ASSERT_EQ(run.install(buildBundle(bundle("1.0", {kernel, member("b")}))), 0);
+    ASSERT_EQ(run.install(buildBundle(bun("1.0", {kernel, member("b")}))), 0);
     EXPECT_TRUE(run.bootImage);
     EXPECT_FALSE(run.staged.count("/flash/bin/kernel"));
-    ASSERT_EQ(run.install(buildBundle(bundle("1.1", {member("b", "1.1")}))), 0);
+    ASSERT_EQ(run.install(buildBundle(bun("1.1", {member("b", "1.1")}))), 0);
     EXPECT_FALSE(run.bootImage);
   }));
 }
