@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "support/scratch_root.h"
-#include "upgrade/upload_packages.h"
+#include "support/fixtures.h"
 
-using namespace uploads;
+using namespace fixtures;
 
 namespace {
 
@@ -32,8 +32,8 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
   };
   for (const auto& [name, s] : packages) upload(root, name + ".qpk", build(s));
   upload(root, "bund.qpk",
-         bundleWithBlob("bund", "1.0", {needing("member-new", {relation("system", "3.22")}), needing("member-old", {})},
-                        "bundle image"));
+         buildBundle(bundle("bund", "1.0", {needing("member-new", {relation("system", "3.22")}), needing("member-old", {})},
+                            "bundle image")));
   const RunResult install = root.run({});
   ASSERT_EQ(install.status, 0) << install.outPlain;
   ASSERT_TRUE(hasLine(install.outPlain, "installed bund-1.0")) << install.outPlain;

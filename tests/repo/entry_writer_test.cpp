@@ -2,26 +2,30 @@
 // scratch root: which files are written, kept or removed, their bytes, the
 // removal of a whole entry, and the messages of a failed write.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "console/messages.h"
-#include "database_fixtures.h"
 #include "repo/entry_directory.h"
 #include "repo/entry_writer.h"
 #include "repo/repository.h"
-#include "staging/isolated_run.h"
+#include "support/fixtures.h"
 
-using namespace dbtest;
+using namespace fixtures;
 
 namespace {
 
 const std::string kEntry = "/flash/var/pdb/foo/";
 
+constexpr Version kV1 = makeVersion(1, 0, Final, 0);
+
 Package fooPackage() {
   Package p("foo");
-  p.version = kV6469;
+  p.version = makeVersion(6, 46, Final, 9);
   p.buildTime = 5;
   return p;
 }
@@ -39,87 +43,66 @@ using View = std::map<std::string, std::string>;
 
 }  // namespace
 
-TEST(EntryWriter, FullEntryIsWrittenByteExact) {
-  ScratchRoot root;
-  writeEntryFiles(root, "foo", {{"enabled", "user\n"}, {"provides", "old 0 0 0\n"}, {"image", "x"}});
-  EXPECT_TRUE(root.runInside([] {
-    Package p = fooPackage();
-    p.dependencies = {{"a", 1, 2, 0}, {"b", 0, 0, 0}};
-    p.provides = {{"p", 3, 0, -1}};
-    p.conflicts = {{"c", 0, 7, 0}};
-    p.bundle = {"suite", 9, 9, 0};
-    // Stored paths are absolute; an empty one is skipped.
-    p.files = {"/flash/lib/y", "", "/flash/bin/x"};
-    p.disabled = true;
-    p.byUser = true;
-    StagedChanges staged;
-    ASSERT_TRUE(writeEntry(p, staged));
-    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"},
-                                       {"deps", "a 1 2\nb 0 0\n"},
-                                       {"provides", "p 3 0 -1\n"},
-                                       {"conflicts", "c 0 7\n"},
-                                       {"bundle", "suite\n"},
-                                       {"files", "flash/bin/x\nflash/lib/y\n"},
-                                       {"disabled", "user\n"},
-                                       {"enabled", "<remove>"}}));
-    discardChanges(staged);
-  }));
-}
-
-TEST(EntryWriter, LeftoversOfAnOlderStateAreClearedButOldRelationFilesStay) {
-  ScratchRoot root;
-  writeEntryFiles(root, "foo", {{"provides", "old 0 0 0\n"},
-                                {"conflicts", "old 0 0\n"},
-                                {"bundle", "suite\n"},
-                                {"disabled", "auto\n"},
-                                {"enabled", "user\n"}});
-  EXPECT_TRUE(root.runInside([] {
-    Package p = fooPackage();
-    StagedChanges staged;
-    ASSERT_TRUE(writeEntry(p, staged));
-    // Empty lists: "deps" is written with zero bytes, "provides" and
-    // "conflicts" are neither written nor removed.
-    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"},
-                                       {"deps", ""},
-                                       {"bundle", "<remove>"},
-                                       {"files", ""},
-                                       {"disabled", "<remove>"},
-                                       {"enabled", "<remove>"}}));
-    discardChanges(staged);
-  }));
-}
-
-TEST(EntryWriter, BundleRecordGetsNoFileListAndUserChoiceIsKept) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    Package p = fooPackage();
-    p.isBundle = true;
-    p.byUser = true;
-    StagedChanges staged;
-    ASSERT_TRUE(writeEntry(p, staged));
-    // Nothing existed before, so no removal is staged.
-    EXPECT_EQ(entryView(staged), (View{{"version", "103704073 5\n"}, {"deps", ""}, {"enabled", "user\n"}}));
-    discardChanges(staged);
-  }));
-}
-
-TEST(EntryWriter, StateOnlyEntriesWriteOnlyTheStateFiles) {
-  ScratchRoot root;
-  writeEntryFiles(root, "foo", {{"version", "1 1\n"}, {"bundle", "suite\n"}, {"enabled", "user\n"}});
-  EXPECT_TRUE(root.runInside([] {
-    for (int form = 0; form < 2; ++form) {
+TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
+  const struct {
+    const char* what;
+    std::map<std::string, std::string> before;  // the entry's files
+    std::function<void(Package&)> change;
+    View staged;
+  } cases[] = {
+      {"full metadata, byte exact",
+       {{"enabled", "user\n"}, {"provides", "old 0 0 0\n"}, {"image", "x"}},
+       [](Package& p) {
+         p.dependencies = {{"a", 1, 2, 0}, {"b", 0, 0, 0}};
+         p.provides = {{"p", 3, 0, -1}};
+         p.conflicts = {{"c", 0, 7, 0}};
+         p.bundle = {"suite", 9, 9, 0};
+         p.files = {"/flash/lib/y", "", "/flash/bin/x"};  // stored absolute; an empty one is skipped
+         p.disabled = p.byUser = true;
+       },
+       {{"version", "103704073 5\n"}, {"deps", "a 1 2\nb 0 0\n"}, {"provides", "p 3 0 -1\n"},
+        {"conflicts", "c 0 7\n"}, {"bundle", "suite\n"}, {"files", "flash/bin/x\nflash/lib/y\n"},
+        {"disabled", "user\n"}, {"enabled", "<remove>"}}},
+      // Empty lists: "deps" is written with zero bytes, "provides" and
+      // "conflicts" are neither written nor removed.
+      {"leftovers of an older state",
+       {{"provides", "old 0 0 0\n"}, {"conflicts", "old 0 0\n"}, {"bundle", "suite\n"}, {"disabled", "auto\n"},
+        {"enabled", "user\n"}},
+       [](Package&) {},
+       {{"version", "103704073 5\n"}, {"deps", ""}, {"bundle", "<remove>"}, {"files", ""}, {"disabled", "<remove>"},
+        {"enabled", "<remove>"}}},
+      {"a bundle has no file list and keeps the user's choice",
+       {},
+       [](Package& p) { p.isBundle = p.byUser = true; },
+       {{"version", "103704073 5\n"}, {"deps", ""}, {"enabled", "user\n"}}},
+      {"state only: a blob",
+       {{"version", "1 1\n"}, {"bundle", "suite\n"}, {"enabled", "user\n"}},
+       [](Package& p) {
+         p.hasBlob = p.disabled = true;
+         p.files = {"/flash/bin/x"};
+       },
+       {{"disabled", "auto\n"}, {"enabled", "<remove>"}}},
+      {"state only: flag 0x2",
+       {{"version", "1 1\n"}, {"enabled", "user\n"}},
+       [](Package& p) {
+         p.flags = kFlagStateOnly | kFlagBootImage;
+         p.dependencies = {{"a", 1, 2, 0}};
+         p.disabled = true;
+       },
+       {{"disabled", "auto\n"}, {"enabled", "<remove>"}}},
+  };
+  for (const auto& c : cases) {
+    ScratchRoot root;
+    writeEntry(root, "foo", c.before);
+    EXPECT_TRUE(root.runInside([&c] {
       Package p = fooPackage();
-      if (form == 0) p.hasBlob = true;
-      if (form == 1) p.flags = kFlagStateOnly | kFlagBootImage;
-      p.dependencies = {{"a", 1, 2, 0}};
-      p.files = {"/flash/bin/x"};
-      p.disabled = true;
+      c.change(p);
       StagedChanges staged;
       ASSERT_TRUE(writeEntry(p, staged));
-      EXPECT_EQ(entryView(staged), (View{{"disabled", "auto\n"}, {"enabled", "<remove>"}})) << form;
+      EXPECT_EQ(entryView(staged), c.staged);
       discardChanges(staged);
-    }
-  }));
+    })) << c.what;
+  }
 }
 
 TEST(EntryWriter, NamesWithoutAValidEntryDirectoryGetNothing) {
@@ -177,8 +160,8 @@ TEST(EntryWriter, UnrepresentableMetadataIsRefusedBeforeAnythingIsStaged) {
 
 TEST(EntryWriter, RecordEnabledClearsTheDisabledState) {
   ScratchRoot root;
-  writeEntryFiles(root, "foo", {{"disabled", "user\n"}});
-  writeEntryFiles(root, "bar", {{"disabled", "auto\n"}, {"enabled", "user\n"}});
+  writeEntry(root, "foo", {{"disabled", "user\n"}});
+  writeEntry(root, "bar", {{"disabled", "auto\n"}, {"enabled", "user\n"}});
   EXPECT_TRUE(root.runInside([] {
     std::ostringstream console;
     setConsoleStream(&console);
@@ -208,26 +191,12 @@ TEST(EntryWriter, RecordEnabledClearsTheDisabledState) {
   }));
 }
 
-TEST(EntryWriter, WriteDisabledFileHoldsTheChooser) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    Package p = fooPackage();
-    StagedChanges staged;
-    writeDisabledFile(p, staged);
-    EXPECT_EQ(entryView(staged), (View{{"disabled", "auto\n"}}));
-    p.byUser = true;
-    writeDisabledFile(p, staged);
-    EXPECT_EQ(entryView(staged), (View{{"disabled", "user\n"}}));
-    discardChanges(staged);
-  }));
-}
-
 TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
   ScratchRoot root;
   root.write("/flash/bin/x", "x");
   root.write("/flash/flash/bin/x", "decoy");  // what "/flash/" + path would hit
-  writeEntryFiles(root, "foo", {{"version", "1 1\n"}, {"image", "img"}});
-  writeEntryFiles(root, "two", {{"image", "img"}});
+  writeEntry(root, "foo", {{"version", "1 1\n"}, {"image", "img"}});
+  writeEntry(root, "two", {{"image", "img"}});
   root.write("/flash/bootimage", "boot");
   EXPECT_TRUE(root.runInside([] {
     Package p = fooPackage();
@@ -263,7 +232,6 @@ TEST(EntryWriter, WriteFailuresAreReportedByCause) {
   ScratchRoot root;
   // A small flash leaves no room for temporaries there, so they go to /ram:
   // first a full one, then none at all.
-  std::vector<TmpfsMount> mounts{{root.host("/flash"), "size=64k"}, {root.host("/ram"), "size=64k"}};
   EXPECT_TRUE(runIsolated(
       [] {
         std::ostringstream console;
@@ -298,5 +266,5 @@ TEST(EntryWriter, WriteFailuresAreReportedByCause) {
                   "No such file or directory\n");
         EXPECT_TRUE(staged.empty());
       },
-      mounts, root.path()));
+      {{root.host("/flash"), "64k"}, {root.host("/ram"), "64k"}}, root.path()));
 }

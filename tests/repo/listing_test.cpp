@@ -5,12 +5,20 @@
 #include <iostream>
 #include <sstream>
 
-#include "database_fixtures.h"
 #include "repo/repository.h"
+#include "support/fixtures.h"
 
-using namespace dbtest;
+using namespace fixtures;
 
 namespace {
+
+constexpr uint32_t kBuilt = 1796508901;  // Dec/05/2026 22:15:01 UTC
+
+qpk::PackageSpec built(const std::string& name, const char* versionText, uint32_t buildTime = kBuilt) {
+  qpk::PackageSpec s = spec(name, versionText);
+  s.buildTime = buildTime;
+  return s;
+}
 
 const std::string kHeading =
     "            Name          Version                Built                                    Note\n" +
@@ -36,26 +44,22 @@ TEST(Listing, EmptyDatabaseShowsHeadingAndRuleOnly) {
 
 TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
   ScratchRoot root;
-  qpk::PackageSpec imaged = spec("imaged", kV6469);
+  qpk::PackageSpec imaged = built("imaged", "6.46.9");
   imaged.note = "from the image";
-  root.write("/flash/var/pdb/imaged/image", image(imaged));
-
-  qpk::BundleSpec bundle;
-  bundle.name = "suite";
-  bundle.version = kV7b4;
-  bundle.buildTime = 0;
-  bundle.note = "the suite";
-  bundle.members = {spec("m1", kV1), spec("m2", kV6469)};
-  root.write("/flash/var/pdb/suite/image", bundleImage(bundle));
-  writeEntryFiles(root, "m1", {{"bundle", "suite\n"}});
-  writeEntryFiles(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
+  root.write("/flash/var/pdb/imaged/image", build(imaged));
+  qpk::BundleSpec suite = bundle("suite", "7.1beta4", {built("m1", "1.0"), built("m2", "6.46.9")});
+  suite.buildTime = 0;
+  suite.note = "the suite";
+  root.write("/flash/var/pdb/suite/image", buildBundle(suite));
+  writeEntry(root, "m1", {{"bundle", "suite\n"}});
+  writeEntry(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
 
   const std::string v12 = std::to_string(makeVersion(1, 2, Final, 0));
-  writeEntryFiles(root, "small", {{"version", v12 + " 0\n"}, {"files", "bin/small\n"}});
-  writeEntryFiles(root, "sixteen-chars-ab",
+  writeEntry(root, "small", {{"version", v12 + " 0\n"}, {"files", "bin/small\n"}});
+  writeEntry(root, "sixteen-chars-ab",
                   {{"version", v12 + " " + std::to_string(kBuilt) + "\n"}, {"disabled", "auto\n"}, {"files", ""}});
   // Scheduled for uninstallation and an orphaned member: listed all the same.
-  writeEntryFiles(root, "orphan", {{"version", v12 + " 0\n"}, {"bundle", "gone\n"}, {"files", ""}});
+  writeEntry(root, "orphan", {{"version", v12 + " 0\n"}, {"bundle", "gone\n"}, {"files", ""}});
   root.write("/ram/pdb/small/schedule", "uninstall\n");
 
   const std::map<std::string, std::string> rows = {
@@ -91,7 +95,7 @@ TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
 TEST(Listing, LongItemsAreWrittenWholeAndShiftTheLine) {
   Repository repository;
   auto package = std::make_unique<Package>("seventeen-chars-x");
-  package->version = kV1;
+  package->version = makeVersion(1, 0, Final, 0);
   package->buildTime = 4294967295u;
   package->note = std::string(41, 'n');
   repository.packages.push_back(std::move(package));

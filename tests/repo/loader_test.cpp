@@ -1,99 +1,76 @@
-// Loading the package database, in-process inside a chrooted child of a
-// scratch root: load order, broken entries, state files, schedules, and
-// corrupt images that must never crash the loader.
+// Loading the package database in a chrooted child of a scratch root: load
+// order, broken entries, state files and schedules, and corrupt images that
+// must never crash the loader.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
 
 #include "console/messages.h"
-#include "database_fixtures.h"
-#include "platform/endian.h"
 #include "repo/repository.h"
+#include "support/fixtures.h"
 
-using namespace dbtest;
+using namespace fixtures;
 
 namespace {
 
-std::vector<std::string> namesOf(const Repository& repository) {
-  std::vector<std::string> names;
-  for (const auto& package : repository.packages) names.push_back(package->name);
-  return names;
-}
+const std::string kOk = "16777216 5\n";  // version 1.0, built at 5
 
-// Runs fn on a freshly opened repository inside the scratch root, with the
-// console captured.
-bool withLoaded(const ScratchRoot& root, const std::function<void(Repository&, const std::string&)>& fn) {
-  return root.runInside([&fn] {
-    std::ostringstream console;
-    setConsoleStream(&console);
+// Runs fn on a freshly opened repository inside the scratch root; the
+// console must stay silent.
+bool withLoaded(const ScratchRoot& root, const std::function<void(Repository&)>& fn,
+                const std::string& console = "") {
+  return root.runInside([&] {
+    std::ostringstream out;
+    setConsoleStream(&out);
     Repository& repository = Repository::instance();
     repository.reset();
     repository.open("i386", false);
-    fn(repository, console.str());
+    fn(repository);
+    EXPECT_EQ(out.str(), console);
   });
 }
 
-}  // namespace
-
-TEST(Loader, EmptyDatabaseGivesEmptyListAndNoWarning) {
-  ScratchRoot root;
-  EXPECT_TRUE(withLoaded(root, [](Repository& repository, const std::string& console) {
-    EXPECT_TRUE(repository.packages.empty());
-    EXPECT_EQ(console, "");
-    EXPECT_EQ(repository.architecture, "i386");
-  }));
+std::string image(const std::string& name, const char* versionText) {
+  qpk::PackageSpec s = spec(name, versionText, {file("bin/" + name, name)});
+  s.buildTime = 77;
+  return build(s);
 }
 
 TEST(Loader, MissingDatabaseDirectoryWarnsAndLoadsNothing) {
   ScratchRoot root;
+  EXPECT_TRUE(withLoaded(root, [](Repository& repository) { EXPECT_TRUE(repository.packages.empty()); }));
   ASSERT_EQ(0, ::rmdir(root.host("/flash/var/pdb").c_str()));
   // An image in the images directory is never looked at without its entry.
-  root.write("/rw/pckg/.images/a", image(spec("a", kV1)));
-  EXPECT_TRUE(withLoaded(root, [](Repository& repository, const std::string& console) {
-    EXPECT_TRUE(repository.packages.empty());
-    EXPECT_EQ(console, "WARNING: could not open repo\n");
-  }));
+  root.write("/rw/pckg/.images/a", image("a", "1.0"));
+  EXPECT_TRUE(withLoaded(
+      root, [](Repository& repository) { EXPECT_TRUE(repository.packages.empty()); }, "WARNING: could not open repo\n"));
 }
 
 TEST(Loader, BrokenEntriesAreMarkedForUninstall) {
   ScratchRoot root;
-  writeEntryFiles(root, "bare", {});
-  writeEntryFiles(root, "badversion", {{"version", "1.0 7\n"}, {"files", "bin/x\n"}});
-  // Tokens in threes: "a 1 2" reads, "b" has no numbers.
-  writeEntryFiles(root, "baddeps", {{"version", "16777216 5\n"}, {"deps", "a 1 2 b"}, {"files", ""}});
-  writeEntryFiles(root, "badprio", {{"version", "16777216 5\n"}, {"provides", "p 1 2 high\n"}, {"files", ""}});
-  writeEntryFiles(root, "orphan", {{"version", "16777216 5\n"}, {"bundle", "big\n"}, {"files", ""}});
-  writeEntryFiles(root, "good", {{"version", "16777216 5\n"},
-                                 {"deps", "x 0 0\ny 3 4\n"},
-                                 {"provides", "p 1 0 -2\n"},
-                                 {"conflicts", "z 0 9\n"},
-                                 {"bundle", "   \n"},
-                                 {"files", "bin/x\n/bin/x\n\nlib/y"}});
-  EXPECT_TRUE(withLoaded(root, [](Repository& repository, const std::string& console) {
-    EXPECT_EQ(console, "");
-    ASSERT_EQ(repository.packages.size(), 6u);
-    Package* bare = repository.findInstalled("bare");
-    ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(bare->version, 0u);
-    EXPECT_TRUE(bare->isBundle);
-    EXPECT_EQ(bare->action, PendingAction::Uninstall);
-
-    EXPECT_EQ(repository.findInstalled("badversion")->action, PendingAction::Uninstall);
-
+  writeEntry(root, "bare", {});
+  writeEntry(root, "badversion", {{"version", "1.0 7\n"}, {"files", "bin/x\n"}});
+  writeEntry(root, "baddeps", {{"version", kOk}, {"deps", "a 1 2 b"}});  // tokens in threes: "b" has no numbers
+  writeEntry(root, "badprio", {{"version", kOk}, {"provides", "p 1 2 high\n"}});
+  writeEntry(root, "orphan", {{"version", kOk}, {"bundle", "big\n"}});
+  // Garbage: an endless word, an endless line.
+  writeEntry(root, "garbage",
+             {{"version", kOk}, {"deps", std::string(1 << 20, 'w')}, {"files", std::string(1 << 20, 'f') + "\nok\n"}});
+  writeEntry(root, "good", {{"version", kOk}, {"deps", "x 0 0\ny 3 4\n"}, {"provides", "p 1 0 -2\n"},
+                            {"conflicts", "z 0 9\n"}, {"bundle", "   \n"}, {"files", "bin/x\n/bin/x\n\nlib/y"}});
+  EXPECT_TRUE(withLoaded(root, [](Repository& repository) {
+    ASSERT_EQ(repository.packages.size(), 7u);
+    for (const char* name : {"bare", "badversion", "baddeps", "badprio", "orphan", "garbage"}) {
+      EXPECT_EQ(repository.findInstalled(name)->action, PendingAction::Uninstall) << name;
+    }
+    EXPECT_TRUE(repository.findInstalled("bare")->isBundle);
     Package* baddeps = repository.findInstalled("baddeps");
-    EXPECT_EQ(baddeps->action, PendingAction::Uninstall);
     ASSERT_EQ(baddeps->dependencies.size(), 1u);
-    EXPECT_EQ(baddeps->dependencies[0].name, "a");
     EXPECT_EQ(baddeps->dependencies[0].maxVersion, 2u);
-
-    EXPECT_EQ(repository.findInstalled("badprio")->action, PendingAction::Uninstall);
-
-    Package* orphan = repository.findInstalled("orphan");
-    EXPECT_EQ(orphan->action, PendingAction::Uninstall);
-    EXPECT_EQ(orphan->bundle.name, "big");
-    EXPECT_EQ(orphan->bundle.minVersion, 0u);
-
+    EXPECT_EQ(repository.findInstalled("orphan")->bundle.name, "big");
+    EXPECT_EQ(repository.findInstalled("garbage")->files, (FileSet{"/ok"}));
     Package* good = repository.findInstalled("good");
     EXPECT_EQ(good->action, PendingAction::None);
     EXPECT_EQ(good->version, 16777216u);
@@ -114,222 +91,156 @@ TEST(Loader, BrokenEntriesAreMarkedForUninstall) {
 
 TEST(Loader, StateFilesAndScheduleWords) {
   ScratchRoot root;
-  const std::string ok = "16777216 5\n";
-  writeEntryFiles(root, "auto", {{"version", ok}, {"disabled", "auto\n"}});
-  writeEntryFiles(root, "autonl", {{"version", ok}, {"disabled", "auto"}});
-  writeEntryFiles(root, "autox", {{"version", ok}, {"disabled", "autox\n"}});
-  writeEntryFiles(root, "user", {{"version", ok}, {"disabled", "user\n"}});
-  writeEntryFiles(root, "empty", {{"version", ok}, {"disabled", ""}});
-  writeEntryFiles(root, "both", {{"version", ok}, {"disabled", "auto\n"}, {"enabled", "user\n"}});
-  writeEntryFiles(root, "enabled", {{"version", ok}, {"enabled", ""}});
-  writeEntryFiles(root, "plain", {{"version", ok}});
-  // Schedule files are found by the name with every byte but [A-Za-z0-9-] removed.
-  writeEntryFiles(root, "foo_bar.x", {});  // broken: the schedule overrides Uninstall
+  const std::map<std::string, std::map<std::string, std::string>> entries = {
+      {"auto", {{"disabled", "auto\n"}}}, {"autonl", {{"disabled", "auto"}}}, {"autox", {{"disabled", "autox\n"}}},
+      {"user", {{"disabled", "user\n"}}}, {"empty", {{"disabled", ""}}}, {"enabled", {{"enabled", ""}}},
+      {"both", {{"disabled", "auto\n"}, {"enabled", "user\n"}}}, {"plain", {}}, {"gone", {}}, {"odd", {}},
+      {"off", {{"enabled", ""}}}, {"holder", {{"version", "4294967295 4294967295\n"}}}};
+  for (auto [name, files] : entries) {
+    files.emplace("version", kOk);
+    writeEntry(root, name, files);
+  }
+  // Schedule files are found by the name with every byte but [A-Za-z0-9-]
+  // removed; a schedule overrides the Uninstall of a broken entry.
+  writeEntry(root, "foo_bar.x", {});
   root.write("/ram/pdb/foobarx/schedule", "enable\n");
-  writeEntryFiles(root, "gone", {{"version", ok}});
   root.write("/ram/pdb/gone/schedule", "  uninstall extra");
-  writeEntryFiles(root, "off", {{"version", ok}, {"enabled", ""}});
   root.write("/ram/pdb/off/schedule", "disable");
-  writeEntryFiles(root, "odd", {{"version", ok}});
   root.write("/ram/pdb/odd/schedule", "Enable\n");
-  writeEntryFiles(root, "holder", {{"version", "4294967295 4294967295\n"}});
-  root.write("/ram/pdb/holder/schedule", "uninstall\n");
-
-  EXPECT_TRUE(withLoaded(root, [](Repository& repository, const std::string&) {
-    auto state = [&](const std::string& name) {
+  root.write("/ram/pdb/holder/schedule", "uninstall\n");  // a placeholder never takes one
+  EXPECT_TRUE(withLoaded(root, [](Repository& repository) {
+    const std::pair<const char*, const char*> expected[] = {
+        {"auto", "disabled/auto/"}, {"autonl", "disabled/auto/"}, {"autox", "disabled/user/"},
+        {"user", "disabled/user/"}, {"empty", "disabled/user/"}, {"both", "disabled/auto/"},
+        {"enabled", "enabled/user/"}, {"plain", "enabled/auto/"}, {"foo_bar.x", "enabled/user/enable"},
+        {"gone", "enabled/auto/uninstall"}, {"off", "enabled/user/disable"}, {"odd", "enabled/auto/"},
+        {"holder", "enabled/auto/"}};
+    for (const auto& [name, state] : expected) {
       Package* p = repository.findInstalled(name);
-      EXPECT_NE(p, nullptr) << name;
-      if (p == nullptr) return std::string("?");
-      return std::string(p->disabled ? "disabled" : "enabled") + (p->byUser ? "/user" : "/auto") + "/" +
-             actionName(p->action);
-    };
-    EXPECT_EQ(state("auto"), "disabled/auto/");
-    EXPECT_EQ(state("autonl"), "disabled/auto/");
-    EXPECT_EQ(state("autox"), "disabled/user/");
-    EXPECT_EQ(state("user"), "disabled/user/");
-    EXPECT_EQ(state("empty"), "disabled/user/");
-    EXPECT_EQ(state("both"), "disabled/auto/");
-    EXPECT_EQ(state("enabled"), "enabled/user/");
-    EXPECT_EQ(state("plain"), "enabled/auto/");
-    EXPECT_EQ(state("foo_bar.x"), "enabled/user/enable");
-    EXPECT_EQ(state("gone"), "enabled/auto/uninstall");
-    EXPECT_EQ(state("off"), "enabled/user/disable");
-    EXPECT_EQ(state("odd"), "enabled/auto/");
-    // A placeholder never takes a scheduled action.
-    EXPECT_EQ(state("holder"), "enabled/auto/");
+      ASSERT_NE(p, nullptr) << name;
+      EXPECT_EQ(std::string(p->disabled ? "disabled" : "enabled") + (p->byUser ? "/user/" : "/auto/") +
+                    actionName(p->action),
+                state)
+          << name;
+    }
   }));
 }
 
 TEST(Loader, ImagesComeFirstAndBundleMembersPrecedeTheirBundle) {
   ScratchRoot root;
-  qpk::PackageSpec fromImage = spec("imaged", kV6469);
+  qpk::PackageSpec fromImage = spec("imaged", "6.46.9");
   fromImage.note = "from the image";
   fromImage.architecture = "mipsbe";
-  fromImage.dependencies = {{"system", kV1, 0, 0}};
+  fromImage.dependencies = {relation("system", "1.0")};
   fromImage.provides = {{"feature", 1, 0, 3}};
-  fromImage.conflicts = {{"rival", 0, 0, 0}};
   fromImage.blob = "opaque";
   fromImage.flags = 1;
-  root.write("/flash/var/pdb/imaged/image", image(fromImage));
+  root.write("/flash/var/pdb/imaged/image", build(fromImage));
   // Small files next to a good image are not read, but for the file list:
   // the files the entry installed must still go when it is uninstalled.
-  writeEntryFiles(root, "imaged", {{"version", "5 5\n"}, {"deps", "junk"}, {"files", "bin/z\n"}, {"bundle", "b\n"}});
-
-  qpk::BundleSpec bundle;
-  bundle.name = "suite";
-  bundle.version = kV7b4;
-  bundle.buildTime = 77;
-  bundle.note = "the suite";
-  bundle.members = {spec("m1", kV1), spec("m2", kV6469), spec("m3", kV7b4)};
-  root.write("/flash/var/pdb/suite/image", bundleImage(bundle));
-  writeEntryFiles(root, "m1", {{"bundle", "suite\n"}});
-  writeEntryFiles(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
-  writeEntryFiles(root, "m3", {{"bundle", "suite\n"}});
-
-  writeEntryFiles(root, "small", {{"version", "16777216 0\n"}, {"files", "x\n"}});
-  writeEntryFiles(root, "twice", {{"version", "1 1\n"}});
-  root.write("/flash/var/pdb/twice/image", image(spec("twice", kV1)));
-  root.write("/rw/pckg/.images/twice", image(spec("twice", kV6469)));
-  root.write("/rw/pckg/.images/small", image(spec("small", kV7b4)));
-
-  std::vector<std::string> order = listingOrder(root);
-  std::vector<std::string> expected;
+  writeEntry(root, "imaged", {{"version", "5 5\n"}, {"deps", "junk"}, {"files", "bin/z\n"}, {"bundle", "b\n"}});
+  qpk::BundleSpec suite = bundle("suite", "7.1beta4", {spec("m1", "1.0"), spec("m2", "6.46.9"), spec("m3", "7.1beta4")});
+  suite.note = "the suite";
+  root.write("/flash/var/pdb/suite/image", buildBundle(suite));
+  writeEntry(root, "m1", {{"bundle", "suite\n"}});
+  writeEntry(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
+  writeEntry(root, "m3", {{"bundle", "suite\n"}});
+  // Two records of one name: the entry's image, then the images directory's.
+  writeEntry(root, "small", {{"version", "16777216 0\n"}, {"files", "x\n"}});
+  writeEntry(root, "twice", {{"version", "1 1\n"}});
+  root.write("/flash/var/pdb/twice/image", image("twice", "1.0"));
+  root.write("/rw/pckg/.images/twice", image("twice", "6.46.9"));
+  root.write("/rw/pckg/.images/small", image("small", "7.1beta4"));
+  std::vector<std::string> expected, order = listingOrder(root);
   for (const std::string& name : order) {
-    if (name == "suite") {
-      expected.insert(expected.end(), {"m1", "m2", "m3", "suite"});
-    } else if (name == "imaged" || name == "twice") {
-      expected.push_back(name);
-    }
+    if (name == "suite") expected.insert(expected.end(), {"m1", "m2", "m3", "suite"});
+    if (name == "imaged" || name == "twice") expected.push_back(name);
   }
   for (const std::string& name : order) {
     if (name == "twice" || name == "small") expected.push_back(name);
   }
-  // The members' own directories add nothing: their names are found.
-
-  EXPECT_TRUE(withLoaded(root, [&expected](Repository& repository, const std::string& console) {
-    EXPECT_EQ(console, "");
-    EXPECT_EQ(namesOf(repository), expected);
-
+  EXPECT_TRUE(withLoaded(root, [&expected](Repository& repository) {
+    std::vector<std::string> names;
+    for (const auto& p : repository.packages) names.push_back(p->name);
+    EXPECT_EQ(names, expected);  // the members' own directories add nothing
     Package* imaged = repository.findInstalled("imaged");
-    EXPECT_EQ(imaged->version, kV6469);
-    EXPECT_EQ(imaged->buildTime, kBuilt);
+    EXPECT_EQ(versionText(imaged->version), "6.46.9");
+    EXPECT_EQ(imaged->buildTime, 1000u);
     EXPECT_EQ(imaged->note, "from the image");
     EXPECT_EQ(imaged->flags, 1u);
-    // Header parts only: no architecture, no blob flag.
-    EXPECT_EQ(imaged->architecture, "i386");
+    EXPECT_EQ(imaged->architecture, "i386");  // header parts only: no architecture, no blob flag
     EXPECT_FALSE(imaged->hasBlob);
     ASSERT_EQ(imaged->dependencies.size(), 1u);
-    EXPECT_EQ(imaged->dependencies[0].minVersion, kV1);
-    ASSERT_EQ(imaged->provides.size(), 1u);
-    EXPECT_EQ(imaged->provides[0].priority, 3);
-    EXPECT_EQ(imaged->conflicts.size(), 1u);
+    EXPECT_EQ(imaged->provides.at(0).priority, 3);
     EXPECT_EQ(imaged->files, (FileSet{"/bin/z"}));
     EXPECT_TRUE(imaged->bundle.name.empty());
-    EXPECT_FALSE(imaged->isBundle);
-    EXPECT_EQ(imaged->action, PendingAction::None);
-
     Package* suite = repository.findInstalled("suite");
     EXPECT_TRUE(suite->isBundle);
-    EXPECT_EQ(suite->version, kV7b4);
     EXPECT_EQ(suite->note, "the suite");
     for (const char* name : {"m1", "m2", "m3"}) {
       Package* member = repository.findInstalled(name);
       EXPECT_EQ(member->bundle.name, "suite");
-      EXPECT_EQ(member->bundle.minVersion, kV7b4);
-      EXPECT_EQ(member->bundle.maxVersion, kV7b4);
+      EXPECT_EQ(member->bundle.minVersion, suite->version);
+      EXPECT_EQ(member->bundle.maxVersion, suite->version);
       EXPECT_EQ(member->action, PendingAction::None) << name;
     }
-    EXPECT_EQ(repository.findInstalled("m2")->version, kV6469);
+    EXPECT_EQ(versionText(repository.findInstalled("m2")->version), "6.46.9");
     EXPECT_TRUE(repository.findInstalled("m2")->disabled);
-
-    // Two records of one name: the entry's image, then the images directory's.
     int first = repository.indexOfInstalled("twice");
     ASSERT_GE(first, 0);
     auto second = std::find_if(repository.packages.begin() + first + 1, repository.packages.end(),
                                [](const auto& p) { return p->name == "twice"; });
     ASSERT_NE(second, repository.packages.end());
-    EXPECT_EQ(repository.packages[first]->version, kV1);
-    EXPECT_EQ((*second)->version, kV6469);
-
-    // "small" has only an image in the images directory.
-    EXPECT_EQ(repository.findInstalled("small")->version, kV7b4);
+    EXPECT_EQ(versionText(repository.packages[first]->version), "1.0");
+    EXPECT_EQ(versionText((*second)->version), "6.46.9");
+    EXPECT_EQ(versionText(repository.findInstalled("small")->version), "7.1beta4");
   }));
 }
 
 TEST(Loader, CorruptImagesNeverCrashAndFallBackToSmallFiles) {
   ScratchRoot root;
-  const std::string good = image(spec("cut", kV6469));
-  const std::string ok = "16777216 9\n";
-  // Cut inside the header part: no readable header, the small files count.
-  root.write("/flash/var/pdb/cut/image", good.substr(0, 30));
-  writeEntryFiles(root, "cut", {{"version", ok}, {"files", "a\n"}});
-
+  const std::string good = image("cut", "6.46.9");
   std::string badMagic = good;
   badMagic[0] = 'X';
-  root.write("/flash/var/pdb/magic/image", badMagic);
-  writeEntryFiles(root, "magic", {{"version", ok}});
-
-  root.write("/flash/var/pdb/short/image", good.substr(0, 5));
-  writeEntryFiles(root, "short", {{"version", ok}});
-
-  // A header, then a note part that claims nearly 4 GiB.
-  qpk::PartWriter huge;
-  huge.part(PartHeader, qpk::encodeHeader("huge", kV1, 3, 0, true));
+  // Cut inside the header part, a foreign magic, too short for a file header.
+  for (const auto& [name, bytes] : {std::pair{"cut", good.substr(0, 30)}, std::pair{"magic", badMagic},
+                                    std::pair{"short", good.substr(0, 5)}}) {
+    root.write(std::string("/flash/var/pdb/") + name + "/image", bytes);
+    writeEntry(root, name, {{"version", kOk}, {"files", "a\n"}});
+  }
+  // A note part that claims nearly 4 GiB; a relation list claiming 65535 entries.
+  qpk::PartWriter huge, many, stuck, dots;
+  huge.part(PartHeader, qpk::encodeHeader("huge", 1, 3, 0, true));
   huge.raw(std::string("\x17\x00\xf0\xff\xff\xff", 6) + "short note");
   root.write("/flash/var/pdb/huge/image", huge.finishWithLength(PackageMagic, 0xFFFFFFF0u));
-
-  // A relation list that claims 65535 entries and holds one.
-  qpk::PartWriter manyRelations;
-  manyRelations.part(PartHeader, qpk::encodeHeader("many", kV1, 3, 0, true));
-  manyRelations.part(PartDependencies, std::string("\xff\xff", 2) + std::string(32, 'r'));
-  root.write("/flash/var/pdb/many/image", manyRelations.finish());
-
+  many.part(PartHeader, qpk::encodeHeader("many", 1, 3, 0, true));
+  many.part(PartDependencies, std::string("\xff\xff", 2) + std::string(32, 'r'));
+  root.write("/flash/var/pdb/many/image", many.finish());
   // A bundle whose second member header is cut short must end the member list.
-  qpk::PartWriter stuck;
-  stuck.part(PartBundleHeader, qpk::encodeHeader("stuck", kV1, 3, 0, true));
-  stuck.part(PartHeader, qpk::encodeHeader("s1", kV1, 3, 0, true));
+  stuck.part(PartBundleHeader, qpk::encodeHeader("stuck", 1, 3, 0, true));
+  stuck.part(PartHeader, qpk::encodeHeader("s1", 1, 3, 0, true));
   stuck.part(PartHeader, "tiny");
   root.write("/flash/var/pdb/stuck/image", stuck.finish());
-
   // A header naming the database's parent: such a record owns no entry.
-  qpk::PartWriter dots;
-  dots.part(PartHeader, qpk::encodeHeader("..", kV1, 3, 0, true));
+  dots.part(PartHeader, qpk::encodeHeader("..", 1, 3, 0, true));
   root.write("/flash/var/pdb/dots/image", dots.finish());
   root.write("/flash/var/disabled", "user\n");
-
-  // Garbage in the small files: an endless word, an endless line.
-  writeEntryFiles(root, "garbage",
-                  {{"version", ok}, {"deps", std::string(1 << 20, 'w')}, {"files", std::string(1 << 20, 'f') + "\nok\n"}});
-
-  EXPECT_TRUE(withLoaded(root, [](Repository& repository, const std::string& console) {
-    EXPECT_EQ(console, "");
+  EXPECT_TRUE(withLoaded(root, [](Repository& repository) {
     for (const char* name : {"cut", "magic", "short"}) {
       Package* p = repository.findInstalled(name);
       ASSERT_NE(p, nullptr) << name;
-      EXPECT_EQ(p->version, 16777216u) << name;
-      EXPECT_EQ(p->buildTime, 9u) << name;
+      EXPECT_EQ(p->buildTime, 5u) << name;
       EXPECT_EQ(p->action, PendingAction::None) << name;
+      EXPECT_EQ(p->files, (FileSet{"/a"}));
     }
-    EXPECT_EQ(repository.findInstalled("cut")->files, (FileSet{"/a"}));
-
-    Package* huge = repository.findInstalled("huge");
-    ASSERT_NE(huge, nullptr);
-    EXPECT_EQ(huge->version, kV1);
-    ASSERT_NE(repository.findInstalled("many"), nullptr);
-
-    ASSERT_NE(repository.findInstalled("stuck"), nullptr);
+    for (const char* name : {"huge", "many", "stuck", "s1"}) ASSERT_NE(repository.findInstalled(name), nullptr) << name;
     EXPECT_TRUE(repository.findInstalled("stuck")->isBundle);
-    ASSERT_NE(repository.findInstalled("s1"), nullptr);
     EXPECT_EQ(repository.findInstalled("s1")->bundle.name, "stuck");
-
-    Package* dots = repository.findInstalled("..");
-    ASSERT_NE(dots, nullptr);
-    EXPECT_FALSE(dots->disabled);  // "/flash/var/disabled" is not its state file
+    ASSERT_NE(repository.findInstalled(".."), nullptr);
+    EXPECT_FALSE(repository.findInstalled("..")->disabled);  // "/flash/var/disabled" is not its state file
     // "dots" itself has no record from its image, so it is loaded as broken.
     EXPECT_EQ(repository.findInstalled("dots")->action, PendingAction::Uninstall);
-
-    Package* garbage = repository.findInstalled("garbage");
-    EXPECT_EQ(garbage->action, PendingAction::Uninstall);
-    EXPECT_EQ(garbage->files, (FileSet{"/ok"}));
   }));
 }
+
+}  // namespace

@@ -1,82 +1,56 @@
 // The post-install log, in-process inside a chrooted child of a scratch root.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <optional>
 
 #include "repo/repository.h"
-#include "support/scratch_root.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
 
 namespace {
 
-std::string readLog() {
-  std::ifstream in(kPostlogPath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-TEST(Postlog, TakeoverReadsFullLinesAndReservesZeroBytes) {
+TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
+  const struct {
+    const char* what;
+    std::optional<std::string> before;  // none: no log yet
+    bool takeOver;
+    std::vector<std::string> read;  // the log lines after a takeover
+    std::string written;            // the log after "x" was written
+  } cases[] = {
+      // The unterminated "b" was cut off mid-write and is dropped.
+      {"takeover", "a\n\nb", true, {"a", ""}, "a\n\nx\n"},
+      {"takeover without a log", std::nullopt, true, {}, "x\n"},
+      {"zero bytes of an interrupted run", std::string(4096, '\0'), true, {}, "x\n"},
+      {"append", "old\n", false, {}, "old\nx\n"},
+  };
+  for (const auto& c : cases) {
+    ScratchRoot root;
+    if (c.before) root.write("/flash/postlog", *c.before);
+    EXPECT_TRUE(root.runInside([&c] {
+      Repository repository;
+      if (c.takeOver) {
+        repository.takeOverPostlog();
+        EXPECT_EQ(repository.logLines, c.read);
+        EXPECT_EQ(readFile(kPostlogPath), std::string(4096, '\0'));
+      }
+      repository.logLines.push_back("x");
+      repository.writePostlog();
+      EXPECT_EQ(readFile(kPostlogPath), c.written);
+    })) << c.what;
+  }
+  // Taken over and nothing to say: the log ends up empty; without a
+  // takeover or messages it is not touched at all.
   ScratchRoot root;
-  root.write("/flash/postlog", "a\n\nb");
   EXPECT_TRUE(root.runInside([] {
-    Repository repository;
-    repository.logLines.push_back("earlier");
-    repository.takeOverPostlog();
-    EXPECT_TRUE(repository.postlogTakenOver);
-    // The unterminated "b" was cut off mid-write and is dropped.
-    EXPECT_EQ(repository.logLines, (std::vector<std::string>{"earlier", "a", ""}));
-    EXPECT_EQ(readLog(), std::string(4096, '\0'));
-    repository.logLines.push_back("later");
-    repository.writePostlog();
-    EXPECT_EQ(readLog(), "earlier\na\n\nlater\n");
-  }));
-}
-
-TEST(Postlog, TakeoverWithoutOldLogStillReserves) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    Repository repository;
-    repository.takeOverPostlog();
-    EXPECT_TRUE(repository.logLines.empty());
-    EXPECT_EQ(readLog().size(), 4096u);
-    // Taken over and nothing to say: the log ends up empty.
-    repository.writePostlog();
-    EXPECT_EQ(readLog(), "");
-  }));
-}
-
-TEST(Postlog, ZeroBytesOfAnInterruptedRunAreDropped) {
-  ScratchRoot root;
-  root.write("/flash/postlog", std::string(4096, '\0'));
-  EXPECT_TRUE(root.runInside([] {
+    Repository quiet;
+    quiet.writePostlog();
+    EXPECT_FALSE(pathExists(kPostlogPath));
     Repository repository;
     repository.takeOverPostlog();
-    EXPECT_TRUE(repository.logLines.empty());
-    repository.logLines.push_back("x");
     repository.writePostlog();
-    EXPECT_EQ(readLog(), "x\n");
+    EXPECT_EQ(readFile(kPostlogPath), "");
   }));
-}
-
-TEST(Postlog, WithoutTakeoverMessagesAreAppended) {
-  ScratchRoot root;
-  root.write("/flash/postlog", "old\n");
-  EXPECT_TRUE(root.runInside([] {
-    Repository repository;
-    repository.logLines = {"one", "two"};
-    repository.writePostlog();
-    EXPECT_EQ(readLog(), "old\none\ntwo\n");
-  }));
-}
-
-TEST(Postlog, WithoutTakeoverOrMessagesTheFileIsNotTouched) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    Repository repository;
-    repository.writePostlog();
-  }));
-  EXPECT_FALSE(root.exists("/flash/postlog"));
 }
 
 }  // namespace

@@ -97,6 +97,22 @@ bool hasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
+void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files) {
+  ::mkdir(root.host("/flash/var/pdb/" + name).c_str(), 0755);
+  for (const auto& [file, content] : files) root.write("/flash/var/pdb/" + name + "/" + file, content);
+}
+
+std::vector<std::string> listingOrder(const ScratchRoot& root) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(root.host("/flash/var/pdb").c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
 void writeFile(const std::string& path, const std::string& content, unsigned mode) {
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -39,6 +39,12 @@ std::string upload(ScratchRoot& root, const std::string& fileName, const std::st
 std::string linkText(const ScratchRoot& root, const std::string& routerPath);
 bool hasLine(const std::string& text, const std::string& line);
 
+// A database entry of small files, e.g. {{"version", "16777216 5\n"}}.
+void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files);
+// The database directory's names in the order readdir gives them: the
+// order the loader must keep.
+std::vector<std::string> listingOrder(const ScratchRoot& root);
+
 // Host paths.
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string readFile(const std::string& path);
