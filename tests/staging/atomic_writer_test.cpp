@@ -1,203 +1,121 @@
+// Where openAtomic puts a temporary (beside the target when there is room,
+// else "/ram" or "/tmp"), on small tmpfs mounts in a private namespace.
 #include "staging/atomic_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "isolated_run.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
 
 namespace {
 
-TEST(ParentDirectory, Forms) {
-  EXPECT_EQ(parentDirectory("/flash/var/pdb/"), "/flash/var");
-  EXPECT_EQ(parentDirectory("/flash/var/pdb//"), "/flash/var");
-  EXPECT_EQ(parentDirectory("/flash/var/pdb/foo/version"), "/flash/var/pdb/foo");
-  EXPECT_EQ(parentDirectory("/flash"), "/");
-  EXPECT_EQ(parentDirectory("image"), ".");
-  EXPECT_EQ(parentDirectory("/"), ".");
-  EXPECT_EQ(parentDirectory("//"), ".");
-  EXPECT_EQ(parentDirectory(""), ".");
+TEST(AtomicWriter, ParentDirectoryAndMakeDirectories) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"/flash/var/pdb/", "/flash/var"}, {"/flash/var/pdb//", "/flash/var"}, {"/flash/var/pdb/foo/version", "/flash/var/pdb/foo"},
+      {"/flash", "/"}, {"image", "."}, {"/", "."}, {"//", "."}, {"", "."}};
+  for (const auto& [path, parent] : cases) EXPECT_EQ(parentDirectory(path), parent) << path;
+  ScratchRoot root;
+  makeDirectories(root.host("/a/b/c/"));
+  EXPECT_EQ(fileMode(root.host("/a/b/c")), 0755u);
+  writeFile(root.host("/file"), "x");
+  makeDirectories(root.host("/file/sub/deeper"));  // silently impossible
+  EXPECT_FALSE(pathExists(root.host("/file/sub")));
 }
 
-TEST(MakeDirectories, CreatesMissingAncestors) {
-  TestFolder dir;
-  makeDirectories(dir / "a/b/c");
-  struct stat st;
-  ASSERT_EQ(stat((dir / "a/b/c").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  makeDirectories(dir / "a/b/c");  // existing: nothing happens
-  makeDirectories(dir / "a/b/c/");
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  // Under a file nothing can be made; the failure is silent.
-  writeFile(dir / "file", "x");
-  makeDirectories(dir / "file/sub/deeper");
-  EXPECT_FALSE(pathExists(dir / "file/sub"));
+// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given size.
+bool onFlash(const std::string& size, const std::function<void()>& fn) {
+  ScratchRoot root;
+  return runIsolated(fn, {{root.host("/flash"), size}}, root.path());
 }
-
-// A router root with a "/flash" of the given tmpfs size and a "/ram".
-struct SmallFlash {
-  TestFolder root;
-  SmallFlash() {
-    mkdir((root / "flash").c_str(), 0755);
-    mkdir((root / "ram").c_str(), 0755);
-  }
-  bool run(const std::function<void()>& fn, const std::string& flashOptions) {
-    return runIsolated(fn, {{root / "flash", flashOptions}}, root.path());
-  }
-};
 
 std::string folderOf(const StagedChanges& set, const std::string& target) {
   auto it = set.find(target);
-  if (it == set.end()) return "<not staged>";
-  return parentDirectory(it->second.data);
+  return it == set.end() ? "<not staged>" : parentDirectory(it->second.data);
 }
 
-TEST(OpenAtomic, TemporaryGoesWhereThereIsRoom) {
-  SmallFlash r;
-  // 64 KiB of tmpfs: 65536 bytes free, not more than hint + 65536.
-  EXPECT_ISOLATED(r.run(
-      [] {
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
-        out.close();
-        EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/ram");
-        EXPECT_EQ(set["/flash/PCKGS_CHANGED"].kind, ChangeKind::MoveTemporary);
-        EXPECT_EQ(fileMode(set["/flash/PCKGS_CHANGED"].data), 0600u);
-        EXPECT_EQ(readFile(set["/flash/PCKGS_CHANGED"].data), "");
-      },
-      "size=64k"));
-  EXPECT_ISOLATED(r.run(
-      [] {
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
-        EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/flash");
-        // A file that does not fit beside the spare 64 KiB goes to RAM.
-        ASSERT_TRUE(openAtomic(out, set, "/flash/big", 200 * 1024, 0));
-        EXPECT_EQ(folderOf(set, "/flash/big"), "/ram");
-      },
-      "size=256k"));
-}
-
-TEST(OpenAtomic, RoomIsComputedBeyondFourGiB) {
-  SmallFlash r;
+TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
+  EXPECT_TRUE(onFlash("64k", [] {
+    // 65536 bytes free is not more than hint + 65536.
+    StagedChanges set;
+    std::ofstream out;
+    ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
+    out.close();
+    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/ram");
+    EXPECT_EQ(set["/flash/PCKGS_CHANGED"].kind, ChangeKind::MoveTemporary);
+    EXPECT_EQ(fileMode(set["/flash/PCKGS_CHANGED"].data), 0600u);
+    // Without a hint: "/ram", or "/tmp" when there is no "/ram"; neither: nothing staged.
+    ASSERT_TRUE(openAtomic(out, set, "/flash/a", 0, 0));
+    EXPECT_EQ(folderOf(set, "/flash/a"), "/ram");
+    discardChanges(set);
+    ASSERT_EQ(rmdir("/ram"), 0);
+    ASSERT_TRUE(openAtomic(out, set, "/flash/b", 0, 0));
+    EXPECT_EQ(folderOf(set, "/flash/b"), "/tmp");
+    discardChanges(set);
+    ASSERT_EQ(rmdir("/tmp"), 0);
+    EXPECT_FALSE(openAtomic(out, set, "/flash/c", 0, 0));
+    EXPECT_TRUE(set.empty());
+  }));
+  EXPECT_TRUE(onFlash("1m", [] {
+    StagedChanges set;
+    std::ofstream out;
+    ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
+    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/flash");
+    // A file that does not fit beside the spare 64 KiB goes to RAM.
+    ASSERT_TRUE(openAtomic(out, set, "/flash/big", 1000 * 1024, 0));
+    EXPECT_EQ(folderOf(set, "/flash/big"), "/ram");
+    // The nearest existing ancestor decides.
+    mkdir("/flash/var", 0755);
+    ASSERT_TRUE(openAtomic(out, set, "/flash/var/pdb/newpkg/version", 10, 0));
+    EXPECT_EQ(folderOf(set, "/flash/var/pdb/newpkg/version"), "/flash/var");
+    // A directory of 129 characters still takes a temporary; one more does not.
+    const std::string fits = "/flash/" + std::string(122, 'd'), tooLong = "/flash/" + std::string(123, 'd');
+    ASSERT_EQ(mkdir(fits.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(tooLong.c_str(), 0755), 0);
+    ASSERT_TRUE(openAtomic(out, set, fits + "/f", 1, 0));
+    EXPECT_EQ(folderOf(set, fits + "/f"), fits);
+    ASSERT_TRUE(openAtomic(out, set, tooLong + "/f", 1, 0));
+    EXPECT_EQ(folderOf(set, tooLong + "/f"), "/ram");
+  }));
   // Exactly 4 GiB free: the product of free blocks and block size is 0 when
   // it wraps in 32 bits, which would send every file to RAM.
-  EXPECT_ISOLATED(r.run(
-      [] {
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, "/flash/file", 1000, 0));
-        EXPECT_EQ(folderOf(set, "/flash/file"), "/flash");
-      },
-      "size=4g"));
+  EXPECT_TRUE(onFlash("4g", [] {
+    StagedChanges set;
+    std::ofstream out;
+    ASSERT_TRUE(openAtomic(out, set, "/flash/file", 1000, 0));
+    EXPECT_EQ(folderOf(set, "/flash/file"), "/flash");
+  }));
 }
 
-TEST(OpenAtomic, NearestExistingAncestorDecides) {
-  SmallFlash r;
-  EXPECT_ISOLATED(r.run(
-      [] {
-        mkdir("/flash/var", 0755);
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, "/flash/var/pdb/newpkg/version", 10, 0));
-        EXPECT_EQ(folderOf(set, "/flash/var/pdb/newpkg/version"), "/flash/var");
-      },
-      "size=1m"));
-}
-
-TEST(OpenAtomic, WithoutHintUsesRamOrTmp) {
-  TestFolder root;
-  mkdir((root / "ram").c_str(), 0755);
-  mkdir((root / "tmp").c_str(), 0755);
-  EXPECT_ISOLATED(runIsolated(
-      [] {
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, "/flash/a", 0, 0));
-        EXPECT_EQ(folderOf(set, "/flash/a"), "/ram");
-        discardChanges(set);
-        ASSERT_EQ(rmdir("/ram"), 0);
-        ASSERT_TRUE(openAtomic(out, set, "/flash/b", 0, 0));
-        EXPECT_EQ(folderOf(set, "/flash/b"), "/tmp");
-      },
-      {}, root.path()));
-}
-
-TEST(OpenAtomic, FailedTemporaryStagesNothing) {
-  TestFolder root;  // neither "/ram" nor "/tmp" exist
-  EXPECT_ISOLATED(runIsolated(
-      [] {
-        StagedChanges set;
-        std::ofstream out;
-        EXPECT_FALSE(openAtomic(out, set, "/flash/a", 0, 0));
-        EXPECT_FALSE(out.good());
-        EXPECT_TRUE(set.empty());
-      },
-      {}, root.path()));
-}
-
-TEST(OpenAtomic, LongDirectoryFallsBackToRam) {
-  SmallFlash r;
-  EXPECT_ISOLATED(r.run(
-      [] {
-        // "/flash/" plus 122 characters is a 129-character directory: it
-        // still fits; one more does not.
-        std::string fits = "/flash/" + std::string(122, 'd');
-        std::string tooLong = "/flash/" + std::string(123, 'd');
-        ASSERT_EQ(mkdir(fits.c_str(), 0755), 0);
-        ASSERT_EQ(mkdir(tooLong.c_str(), 0755), 0);
-        StagedChanges set;
-        std::ofstream out;
-        ASSERT_TRUE(openAtomic(out, set, fits + "/f", 1, 0));
-        EXPECT_EQ(folderOf(set, fits + "/f"), fits);
-        ASSERT_TRUE(openAtomic(out, set, tooLong + "/f", 1, 0));
-        EXPECT_EQ(folderOf(set, tooLong + "/f"), "/ram");
-      },
-      "size=1m"));
-}
-
-TEST(OpenAtomic, ModeAndReplacement) {
-  TestFolder dir;
+TEST(AtomicWriter, ModeReplacementAndTheCallersBuffer) {
+  ScratchRoot root;
+  const std::string target = root.host("/flash/bin/tool");
   StagedChanges set;
   std::ofstream out;
-  ASSERT_TRUE(openAtomic(out, set, dir / "bin/tool", 5, 0x81ED));  // regular file, 0755
+  ASSERT_TRUE(openAtomic(out, set, target, 5, 0x81ED));  // regular file, 0755
   out << "first";
   out.close();
   ASSERT_TRUE(out.good());
-  std::string first = set[dir / "bin/tool"].data;
-  EXPECT_EQ(parentDirectory(first), dir.path());  // beside the target, which has room
+  const std::string first = set[target].data;
   EXPECT_EQ(fileMode(first), 0755u);
   EXPECT_EQ(readFile(first), "first");
-
   // A second write of the same target replaces the first temporary.
-  ASSERT_TRUE(openAtomic(out, set, dir / "bin/tool", 6, 04750));
-  out << "second";
-  out.close();
-  std::string second = set[dir / "bin/tool"].data;
-  EXPECT_NE(first, second);
+  static char buffer[65536];
+  std::ofstream buffered;
+  buffered.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+  ASSERT_TRUE(openAtomic(buffered, set, target, 20000, 04750));
+  const std::string second = set[target].data;
   EXPECT_FALSE(pathExists(first));
   EXPECT_EQ(set.size(), 1u);
   EXPECT_EQ(fileMode(second), 04750u);
-  EXPECT_EQ(readFile(second), "second");
-}
-
-TEST(OpenAtomic, KeepsBufferGivenBeforehand) {
-  TestFolder dir;
-  static char buffer[65536];
-  StagedChanges set;
-  std::ofstream out;
-  out.rdbuf()->pubsetbuf(buffer, sizeof buffer);
-  ASSERT_TRUE(openAtomic(out, set, dir / "payload", 20000, 0));
-  std::string piece(100, 'p');
-  for (int i = 0; i < 200; ++i) out.write(piece.data(), piece.size());
-  // 20000 bytes fit the 64 KiB buffer: nothing reached the file yet.
-  struct stat st;
-  ASSERT_EQ(stat(set[dir / "payload"].data.c_str(), &st), 0);
-  EXPECT_EQ(st.st_size, 0);
-  out.close();
-  EXPECT_TRUE(out.good());
-  EXPECT_EQ(readFile(set[dir / "payload"].data), std::string(20000, 'p'));
+  // 20000 bytes fit the 64 KiB buffer given beforehand: nothing reached the file yet.
+  for (int i = 0; i < 200; ++i) buffered << std::string(100, 'p');
+  EXPECT_EQ(readFile(second), "");
+  buffered.close();
+  EXPECT_TRUE(buffered.good());
+  EXPECT_EQ(readFile(second), std::string(20000, 'p'));
 }
 
 }  // namespace

@@ -1,143 +1,88 @@
+// The staging rules that matter: key order, temporaries deleted when their
+// change is replaced, taken back or discarded, and entry directories.
 #include "staging/staged_changes.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <vector>
-
-#include "isolated_run.h"
 #include "model/package.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
 
 namespace {
 
-std::vector<std::string> keysOf(const StagedChanges& set) {
-  std::vector<std::string> keys;
-  for (const auto& [key, change] : set) keys.push_back(key);
-  return keys;
-}
-
 TEST(StagedChanges, KeysAreInByteOrder) {
   StagedChanges set;
-  stageSymlink(set, "x", "/flash/var/pdb/image");
-  stageSymlink(set, "x", "/flash/bootimage");
-  stageSymlink(set, "x", "/flash/boot");
   // '-' (0x2D) sorts before '/' (0x2F), and upper case before lower case.
-  stageSymlink(set, "x", "/flash/a/b");
-  stageSymlink(set, "x", "/flash/a-b");
-  stageSymlink(set, "x", "/flash/B");
-  EXPECT_EQ(keysOf(set), (std::vector<std::string>{"/flash/B", "/flash/a-b", "/flash/a/b", "/flash/boot",
-                                                   "/flash/bootimage", "/flash/var/pdb/image"}));
+  for (const char* key : {"/flash/var/pdb/image", "/flash/bootimage", "/flash/boot", "/flash/a/b", "/flash/a-b", "/flash/B"}) {
+    stageSymlink(set, "x", key);
+  }
+  std::vector<std::string> keys;
+  for (const auto& [key, change] : set) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"/flash/B", "/flash/a-b", "/flash/a/b", "/flash/boot", "/flash/bootimage",
+                                            "/flash/var/pdb/image"}));
 }
 
-TEST(StagedChanges, ReplacedTemporaryIsDeleted) {
-  TestFolder dir;
-  writeFile(dir / "tmp1", "one");
-  writeFile(dir / "source", "kept");
+TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
+  ScratchRoot root;
+  const std::string d = root.host("/tmp/");
+  for (const char* name : {"tmp1", "tmp2", "tmp3", "tmp4", "source", "old"}) writeFile(d + name, name);
   StagedChanges set;
-  stageChange(set, dir / "target", ChangeKind::MoveTemporary, dir / "tmp1");
-  stageMove(set, dir / "source", dir / "target");
-  EXPECT_FALSE(pathExists(dir / "tmp1"));
-  ASSERT_EQ(set.size(), 1u);
-  EXPECT_EQ(set[dir / "target"].kind, ChangeKind::MoveExisting);
-  EXPECT_EQ(set[dir / "target"].data, dir / "source");
-
-  // A replaced MoveExisting source belongs to somebody else and stays.
-  stageSymlink(set, "text", dir / "target");
-  EXPECT_TRUE(pathExists(dir / "source"));
-  EXPECT_EQ(set[dir / "target"].kind, ChangeKind::Symlink);
-}
-
-TEST(StagedChanges, RemovalOfExistingFileReplacesTemporary) {
-  TestFolder dir;
-  writeFile(dir / "target", "old");
-  writeFile(dir / "tmp1", "new");
-  StagedChanges set;
-  stageChange(set, dir / "target", ChangeKind::MoveTemporary, dir / "tmp1");
-  stageRemoval(set, dir / "target");
-  EXPECT_FALSE(pathExists(dir / "tmp1"));
-  ASSERT_EQ(set.size(), 1u);
-  EXPECT_EQ(set[dir / "target"].kind, ChangeKind::Remove);
-  EXPECT_EQ(set[dir / "target"].data, "");
-  EXPECT_TRUE(pathExists(dir / "target"));  // nothing happens before the commit
-}
-
-TEST(StagedChanges, RemovalOfMissingPathDropsEntryAndItsTemporary) {
-  TestFolder dir;
-  writeFile(dir / "tmp1", "new");
-  StagedChanges set;
-  stageChange(set, dir / "target", ChangeKind::MoveTemporary, dir / "tmp1");
-  stageRemoval(set, dir / "target");
-  EXPECT_TRUE(set.empty());
-  EXPECT_FALSE(pathExists(dir / "tmp1"));
-
-  // A dangling link counts as absent.
-  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-  stageRemoval(set, dir / "dangling");
-  EXPECT_TRUE(set.empty());
-  stageRemoval(set, dir / "never-there");
-  EXPECT_TRUE(set.empty());
-}
-
-TEST(StagedChanges, DiscardDeletesOnlyTemporaries) {
-  TestFolder dir;
-  writeFile(dir / "tmp1", "1");
-  writeFile(dir / "tmp2", "2");
-  writeFile(dir / "source", "s");
-  writeFile(dir / "victim", "v");
-  StagedChanges set;
-  stageChange(set, dir / "a", ChangeKind::MoveTemporary, dir / "tmp1");
-  stageChange(set, dir / "b", ChangeKind::MoveTemporary, dir / "tmp2");
-  stageMove(set, dir / "source", dir / "c");
-  stageRemoval(set, dir / "victim");
-  stageChange(set, dir / "d", ChangeKind::MoveTemporary, dir / "already-gone");  // failure ignored
+  // Replaced by another change: the temporary is deleted; a MoveExisting
+  // source belongs to somebody else and stays.
+  stageChange(set, d + "a", ChangeKind::MoveTemporary, d + "tmp1");
+  stageMove(set, d + "source", d + "a");
+  EXPECT_FALSE(pathExists(d + "tmp1"));
+  EXPECT_EQ(set[d + "a"].kind, ChangeKind::MoveExisting);
+  stageSymlink(set, "text", d + "a");
+  EXPECT_TRUE(pathExists(d + "source"));
+  // A removal of an existing file replaces the write; the file stays until the commit.
+  stageChange(set, d + "old", ChangeKind::MoveTemporary, d + "tmp2");
+  stageRemoval(set, d + "old");
+  EXPECT_FALSE(pathExists(d + "tmp2"));
+  EXPECT_EQ(set[d + "old"].kind, ChangeKind::Remove);
+  EXPECT_TRUE(pathExists(d + "old"));
+  // A removal of a missing path takes the staged write back, temporary and all;
+  // a dangling link counts as missing.
+  stageChange(set, d + "new", ChangeKind::MoveTemporary, d + "tmp3");
+  stageRemoval(set, d + "new");
+  EXPECT_EQ(set.count(d + "new"), 0u);
+  EXPECT_FALSE(pathExists(d + "tmp3"));
+  ASSERT_EQ(symlink("nowhere", (d + "dangling").c_str()), 0);
+  stageRemoval(set, d + "dangling");
+  EXPECT_EQ(set.size(), 2u);
+  // Discarding deletes only temporaries.
+  stageChange(set, d + "b", ChangeKind::MoveTemporary, d + "tmp4");
+  stageChange(set, d + "c", ChangeKind::MoveTemporary, d + "already-gone");
   discardChanges(set);
   EXPECT_TRUE(set.empty());
-  EXPECT_FALSE(pathExists(dir / "tmp1"));
-  EXPECT_FALSE(pathExists(dir / "tmp2"));
-  EXPECT_TRUE(pathExists(dir / "source"));
-  EXPECT_TRUE(pathExists(dir / "victim"));
-}
-
-TEST(StagedChanges, PrepareEntryDirectoryRefusesUnusableNames) {
-  StagedChanges set;
-  for (const char* name : {"", ".", "..", "a/b", "/", "../x"}) {
-    Package p(name);
-    EXPECT_FALSE(prepareEntryDirectory(p, set)) << '"' << name << '"';
-  }
-  EXPECT_TRUE(set.empty());
+  EXPECT_EQ(listFolder(d), (std::vector<std::string>{"dangling", "old", "source"}));
 }
 
 TEST(StagedChanges, PrepareEntryDirectory) {
-  TestFolder root;
-  ASSERT_EQ(mkdir((root / "flash").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((root / "flash/var").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((root / "flash/var/pdb").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((root / "flash/var/pdb/old").c_str(), 0755), 0);
-  writeFile(root / "flash/var/pdb/old/version", "1");
-  writeFile(root / "flash/var/pdb/plain", "not a directory");
-  EXPECT_ISOLATED(runIsolated(
-      [] {
-        StagedChanges set;
-        // Absent and existing entry directories are fine.
-        EXPECT_TRUE(prepareEntryDirectory(Package("new"), set));
-        EXPECT_TRUE(prepareEntryDirectory(Package("old"), set));
-        EXPECT_TRUE(set.empty());
-
-        // An uninstall followed by a reinstall: the staged removal is taken back.
-        stageRemoval(set, "/flash/var/pdb/old/");
-        ASSERT_EQ(set.size(), 1u);
-        EXPECT_TRUE(prepareEntryDirectory(Package("old"), set));
-        EXPECT_TRUE(set.empty());
-
-        // Any other staged change at the entry path is a clash.
-        stageSymlink(set, "/elsewhere", "/flash/var/pdb/new/");
-        EXPECT_FALSE(prepareEntryDirectory(Package("new"), set));
-        EXPECT_EQ(set.size(), 1u);
-
-        // A file where the directory should be could never take the entry files.
-        EXPECT_FALSE(prepareEntryDirectory(Package("plain"), set));
-      },
-      {}, root.path()));
+  StagedChanges set;
+  for (const char* name : {"", ".", "..", "a/b", "/", "../x"}) EXPECT_FALSE(prepareEntryDirectory(Package(name), set)) << name;
+  ScratchRoot root;
+  root.write("/flash/var/pdb/old/version", "1");
+  root.write("/flash/var/pdb/plain", "not a directory");
+  EXPECT_TRUE(root.runInside([] {
+    StagedChanges set;
+    EXPECT_TRUE(prepareEntryDirectory(Package("new"), set));
+    EXPECT_TRUE(prepareEntryDirectory(Package("old"), set));
+    EXPECT_TRUE(set.empty());
+    // An uninstall followed by a reinstall: the staged removal is taken back.
+    stageRemoval(set, "/flash/var/pdb/old/");
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_TRUE(prepareEntryDirectory(Package("old"), set));
+    EXPECT_TRUE(set.empty());
+    // Any other staged change at the entry path is a clash, and so is a file there.
+    stageSymlink(set, "/elsewhere", "/flash/var/pdb/new/");
+    EXPECT_FALSE(prepareEntryDirectory(Package("new"), set));
+    EXPECT_EQ(set.size(), 1u);
+    EXPECT_FALSE(prepareEntryDirectory(Package("plain"), set));
+  }));
 }
 
 }  // namespace
