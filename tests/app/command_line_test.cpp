@@ -1,3 +1,5 @@
+// The command line words in process; what a run prints for them is checked
+// end to end in run_start_test.cpp.
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
@@ -22,71 +24,38 @@ Parsed parse(std::vector<const char*> words) {
   return parsed;
 }
 
-}  // namespace
-
-TEST(CommandLine, DefaultsWithoutWords) {
-  Parsed p = parse({});
-  EXPECT_EQ(CommandLineOutcome::Run, p.outcome);
-  EXPECT_FALSE(p.settings.quiet || p.settings.show || p.settings.cleanup || p.settings.fromStandardInput);
-  EXPECT_TRUE(p.settings.commitAtOnce);
-  EXPECT_EQ(0u, p.settings.tolerated);
-  EXPECT_EQ("", p.settings.root);
-  EXPECT_EQ("", p.out);
-}
-
 TEST(CommandLine, EveryWordOfTheTable) {
+  Parsed none = parse({});
+  EXPECT_EQ(CommandLineOutcome::Run, none.outcome);
+  EXPECT_TRUE(none.settings.commitAtOnce);
+  EXPECT_EQ(0u, none.settings.tolerated);
   Parsed p = parse({"-q", "--safe", "-down", "--reinstall", "-b", "--force", "--noupgrade", "-i", "--month", "3",
-                    "-r", "/mnt", "--show"});
+                    "-r", "/a", "-r", "/mnt", "--show"});
   EXPECT_EQ(CommandLineOutcome::Run, p.outcome);
-  EXPECT_TRUE(p.settings.quiet);
+  EXPECT_TRUE(p.settings.quiet && p.settings.show);
   EXPECT_FALSE(p.settings.commitAtOnce);
   EXPECT_EQ(0x22u, p.settings.tolerated);
-  EXPECT_EQ("/mnt", p.settings.root);
-  EXPECT_TRUE(p.settings.show);
+  EXPECT_EQ("/mnt", p.settings.root);  // the later root replaces the earlier
   EXPECT_EQ("\nResuming upgrade...\n", p.out);
+  // Argument words take the next word whatever it is.
+  EXPECT_EQ("--commit", parse({"--month", "--bogus", "-r", "--commit"}).settings.root);
 }
 
-TEST(CommandLine, LaterRootReplacesEarlier) {
-  EXPECT_EQ("/b", parse({"-r", "/a", "-r", "/b"}).settings.root);
-}
-
-TEST(CommandLine, ArgumentWordsTakeTheNextWordWhateverItIs) {
-  Parsed p = parse({"--month", "--bogus", "-r", "--commit"});
-  EXPECT_EQ(CommandLineOutcome::Run, p.outcome);
-  EXPECT_EQ("--commit", p.settings.root);
-}
-
-TEST(CommandLine, UnknownOrIncompleteWordsGiveUsage) {
+TEST(CommandLine, UsageStoppingWordsAndTheModes) {
   for (std::vector<const char*> words : std::vector<std::vector<const char*>>{
            {"--bogus"}, {"-r"}, {"--month"}, {"-q", "-r"}, {"-Q"}, {"--SHOW"}, {"--show="}, {""}, {"-rr", "/x"},
-           {"--safe", "--cleanupx"}}) {
-    Parsed p = parse(words);
-    EXPECT_EQ(CommandLineOutcome::Usage, p.outcome) << words.back();
-    EXPECT_EQ("", p.out);
+           {"--safe", "--cleanupx"}, {"--bogus", "--commit"}}) {
+    EXPECT_EQ(CommandLineOutcome::Usage, parse(words).outcome) << words.back();
   }
-}
-
-TEST(CommandLine, StoppingWordsIgnoreTheRest) {
   Parsed cleanup = parse({"--cleanup", "--bogus", "--show", "--commit"});
   EXPECT_EQ(CommandLineOutcome::Run, cleanup.outcome);
   EXPECT_TRUE(cleanup.settings.cleanup);
   EXPECT_FALSE(cleanup.settings.show);
-
   Parsed input = parse({"-", "-q", "--bogus"});
-  EXPECT_EQ(CommandLineOutcome::Run, input.outcome);
   EXPECT_TRUE(input.settings.fromStandardInput);
   EXPECT_FALSE(input.settings.quiet);
-
-  Parsed showFirst = parse({"--show", "--cleanup"});
-  EXPECT_TRUE(showFirst.settings.show);
-  EXPECT_TRUE(showFirst.settings.cleanup);
-}
-
-TEST(CommandLine, CommitAndCancelEndTheReadingAtOnce) {
-  Parsed commit = parse({"-r", "/mnt", "--reinstall", "--commit", "--bogus"});
-  EXPECT_EQ(CommandLineOutcome::Commit, commit.outcome);
-  EXPECT_EQ("\nResuming upgrade...\n", commit.out);
+  EXPECT_EQ(CommandLineOutcome::Commit, parse({"-r", "/mnt", "--commit", "--bogus"}).outcome);
   EXPECT_EQ(CommandLineOutcome::Cancel, parse({"--cancel", "--commit"}).outcome);
-  // The usage case ends the reading too: a later --commit is never seen.
-  EXPECT_EQ(CommandLineOutcome::Usage, parse({"--bogus", "--commit"}).outcome);
 }
+
+}  // namespace

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_root.h"
-#include "upgrade/upload_packages.h"
+#include "support/fixtures.h"
 
-using namespace uploads;
+using namespace fixtures;
 
 namespace {
 
@@ -122,35 +121,22 @@ TEST(StdinMode, ConflictingPackageGoesInDisabled) {
   EXPECT_FALSE(root.exists("/flash/var/pdb/first/disabled"));
 }
 
-TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntry) {
-  ScratchRoot root;
-  installFirst(root, build(hello("1.0", {file("/bin/hello", "one")})));
-  qpk::PackageSpec extra = hello("2.0", {file("/bin/extra", "more")});
-  extra.magic = UnrecordedMagic;
-  const RunResult run = pipeIn(root, build(extra));
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(root.read("/flash/bin/extra"), "more");
-  EXPECT_EQ(root.read("/flash/bin/hello"), "one");
-  EXPECT_EQ(root.read("/flash/var/pdb/hello/version"), std::to_string(version("1.0")) + " 1000\n");
-  EXPECT_EQ(root.read("/flash/var/pdb/hello/files"), "flash/bin/hello\n");
-}
-
-TEST(StdinMode, UnrecordedPackageWithABlobLeavesTheStoredImagesAlone) {
+TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntryAndItsImage) {
   ScratchRoot root;
   qpk::PackageSpec recorded = hello("1.0", {file("/bin/hello", "one")});
   recorded.blob = "first";
   const std::string image = build(recorded);
   installFirst(root, image);
-  ASSERT_EQ(root.read("/flash/var/pdb/hello/image"), image);
-
+  EXPECT_EQ(root.read("/flash/var/pdb/hello/image"), image);  // a blob package keeps the stream as its image
   qpk::PackageSpec extra = hello("2.0", {file("/bin/extra", "more")});
   extra.magic = UnrecordedMagic;
   extra.blob = "second";
   const RunResult run = pipeIn(root, build(extra));
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(root.read("/flash/bin/extra"), "more");
+  EXPECT_EQ(root.read("/flash/bin/hello"), "one");
+  EXPECT_EQ(root.list("/flash/var/pdb"), std::vector<std::string>{"hello/image"});
   EXPECT_EQ(root.read("/flash/var/pdb/hello/image"), image);
-  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
 }
 
 qpk::PackageSpec bootPackage() {
@@ -160,55 +146,37 @@ qpk::PackageSpec bootPackage() {
   return boot;
 }
 
-TEST(StdinMode, BootImagePackageUnpackedWithoutTheVariable) {
-  ScratchRoot root;
+TEST(StdinMode, BootImagePackageBecomesTheBootImageOnlyWithTheVariable) {
   const std::string bytes = build(bootPackage());
-  const RunResult run = pipeIn(root, bytes);
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(root.read("/flash/boot/kernel"), "vmlinux");
-  EXPECT_EQ(root.read("/flash/var/pdb/kernel/image"), bytes);
-  EXPECT_FALSE(root.exists("/flash/bootimage"));
-  EXPECT_TRUE(root.exists("/flash/UPGRADED"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
-  // With a blob the entry is the stored image plus its state files.
-  EXPECT_FALSE(root.exists("/flash/var/pdb/kernel/version"));
+  for (bool variable : {false, true}) {
+    ScratchRoot root;
+    std::map<std::string, std::string> env;
+    if (variable) env["bootimage"] = "1";
+    const RunResult run = pipeIn(root, bytes, {}, env);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(root.exists("/flash/UPGRADED"));
+    EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+    // With a blob the entry is the stored image plus its state files.
+    EXPECT_FALSE(root.exists("/flash/var/pdb/kernel/version"));
+    if (variable) {
+      EXPECT_FALSE(root.exists("/flash/boot/kernel"));
+      EXPECT_EQ(root.read("/flash/bootimage"), bytes);
+      EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
+    } else {
+      EXPECT_EQ(root.read("/flash/boot/kernel"), "vmlinux");
+      EXPECT_EQ(root.read("/flash/var/pdb/kernel/image"), bytes);
+      EXPECT_FALSE(root.exists("/flash/bootimage"));
+    }
+  }
 }
 
-TEST(StdinMode, BootImagePackageBecomesTheBootImageWithTheVariable) {
-  ScratchRoot root;
-  const std::string bytes = build(bootPackage());
-  const RunResult run = pipeIn(root, bytes, {}, {{"bootimage", "1"}});
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_FALSE(root.exists("/flash/boot/kernel"));
-  EXPECT_EQ(root.read("/flash/bootimage"), bytes);
-  EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
-  EXPECT_TRUE(root.exists("/flash/UPGRADED"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
-}
-
-TEST(StdinMode, BlobPackageKeepsTheStreamAsItsImage) {
-  ScratchRoot root;
-  qpk::PackageSpec withBlob = hello("1.0", {file("/bin/hello", "one")});
-  withBlob.blob = "opaque";
-  const std::string bytes = build(withBlob);
-  const RunResult run = pipeIn(root, bytes);
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(root.read("/flash/var/pdb/hello/image"), bytes);
-  EXPECT_FALSE(root.exists("/flash/UPGRADED"));
-}
-
-qpk::BundleSpec bundle(const char* versionText, std::vector<qpk::PackageSpec> members) {
-  qpk::BundleSpec b;
-  b.name = "bun";
-  b.version = version(versionText);
-  b.buildTime = 1000;
-  b.members = std::move(members);
-  return b;
+qpk::BundleSpec bun(const char* versionText, std::vector<qpk::PackageSpec> members) {
+  return bundle("bun", versionText, std::move(members));
 }
 
 TEST(StdinMode, BundleInstallsItsMembersAndListedOnesComeOutDisabled) {
   ScratchRoot root;
-  qpk::BundleSpec b = bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}),
+  qpk::BundleSpec b = bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}),
                                      spec("beta", "1.0", {file("/bin/beta", "b")})});
   b.memberList = std::vector<Relation>{relation("beta")};
   const RunResult run = pipeIn(root, buildBundle(b));
@@ -225,11 +193,11 @@ TEST(StdinMode, BundleInstallsItsMembersAndListedOnesComeOutDisabled) {
 
 TEST(StdinMode, NewBundleVersionUninstallsADroppedMember) {
   ScratchRoot root;
-  installFirst(root, buildBundle(bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a1")}),
+  installFirst(root, buildBundle(bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a1")}),
                                                 spec("beta", "1.0", {file("/bin/beta", "b1")})})));
   ASSERT_TRUE(root.exists("/flash/bin/beta"));
   const RunResult run =
-      pipeIn(root, buildBundle(bundle("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})})));
+      pipeIn(root, buildBundle(bun("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})})));
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(root.read("/flash/bin/alpha"), "a2");
   EXPECT_FALSE(root.exists("/flash/bin/beta"));
@@ -249,12 +217,12 @@ TEST(StdinMode, FailuresBecomeExitStatuses) {
       << run.out;
 
   // 3: a bundle without members (its entry is not kept: the run failed).
-  run = pipeIn(root, buildBundle(bundle("1.0", {})));
+  run = pipeIn(root, buildBundle(bun("1.0", {})));
   EXPECT_EQ(run.status, 3);
   EXPECT_FALSE(root.exists("/flash/var/pdb/bun"));
 
   // 2: the same bundle again, already installed.
-  const std::string full = buildBundle(bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")})}));
+  const std::string full = buildBundle(bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")})}));
   installFirst(root, full);
   run = pipeIn(root, full);
   EXPECT_EQ(run.status, 2);
@@ -336,7 +304,7 @@ TEST(StdinMode, NamesTheDatabaseCannotHoldAreBroken) {
   EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of good-1.0 failed: broken package")) << run.out;
 
   // A member with such a name fails the whole bundle, labelled by the bundle.
-  run = pipeIn(root, buildBundle(bundle("1.0", {spec("fine", "1.0", {file("/bin/fine", "f")}),
+  run = pipeIn(root, buildBundle(bun("1.0", {spec("fine", "1.0", {file("/bin/fine", "f")}),
                                                 spec("bad/name", "1.0", {file("/bin/b", "b")})})));
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of bun-1.0 failed: broken package")) << run.out;
@@ -350,7 +318,7 @@ TEST(StdinMode, BlockersOfAMemberListNeverReachTheDatabase) {
   // written for the nameless blocker.
   qpk::PackageSpec beta = spec("beta", "1.0", {file("/bin/beta", "b")});
   beta.dependencies.push_back(relation("alpha"));
-  qpk::BundleSpec b = bundle("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}), beta});
+  qpk::BundleSpec b = bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}), beta});
   b.memberList = std::vector<Relation>{relation("alpha")};
   const RunResult run = pipeIn(root, buildBundle(b));
   EXPECT_EQ(run.status, 0) << run.out;

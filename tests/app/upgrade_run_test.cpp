@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 
-#include "support/scratch_root.h"
-#include "upgrade/upload_packages.h"
+#include "support/fixtures.h"
 
-using namespace uploads;
+using namespace fixtures;
 
 namespace {
 
@@ -55,44 +55,31 @@ TEST(UpgradeRun, NewerVersionReplacesTheInstalledOne) {
 }
 
 TEST(UpgradeRun, OlderVersionNeedsADowngrade) {
-  ScratchRoot root;
-  installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
-  upload(root, "alpha-old.qpk", alpha("1.0", "old"));
-
-  RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "new");
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-  EXPECT_EQ(run.outPlain.find("installed alpha"), std::string::npos) << run.outPlain;
-
-  // The downgrade file below the old version allows it...
-  root.write("/ram/DOWNGRADE", std::to_string(version("1.0")) + "\n");
-  run = root.run({});
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "old");
-}
-
-TEST(UpgradeRun, DowngradeByOptionOrByAnEmptyDowngradeFile) {
-  for (int viaFile = 0; viaFile < 2; ++viaFile) {
+  const struct {
+    std::vector<std::string> args;
+    std::optional<std::string> downgradeFile;
+    bool downgraded;
+  } cases[] = {
+      {{}, std::nullopt, false},
+      {{"-down"}, std::nullopt, true},
+      {{}, "", true},
+      {{}, std::to_string(version("1.0")) + "\n", true},  // a minimum at or below the old version
+      {{}, std::to_string(version("1.1")), false},
+  };
+  for (const auto& c : cases) {
     ScratchRoot root;
     installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
     upload(root, "alpha-old.qpk", alpha("1.0", "old"));
-    if (viaFile) root.write("/ram/DOWNGRADE", "");
-    const RunResult run = root.run(viaFile ? std::vector<std::string>{} : std::vector<std::string>{"-down"});
+    if (c.downgradeFile) root.write("/ram/DOWNGRADE", *c.downgradeFile);
+    const RunResult run = root.run(c.args);
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << viaFile << run.outPlain;
-    EXPECT_EQ(root.read("/flash/bin/alpha"), "old");
+    EXPECT_EQ(root.read("/flash/bin/alpha"), c.downgraded ? "old" : "new") << run.outPlain;
+    EXPECT_EQ(hasLine(run.outPlain, "installed alpha-1.0"), c.downgraded) << run.outPlain;
+    EXPECT_EQ(root.exists("/flash/PCKGS_CHANGED"), c.downgraded);
+    if (c.downgradeFile && !c.downgraded) {
+      EXPECT_TRUE(hasLine(run.outPlain, "WARNING: ommitting package alpha-1.0: not allowed")) << run.outPlain;
+    }
   }
-}
-
-TEST(UpgradeRun, DowngradeFileRefusesVersionsBelowItsMinimum) {
-  ScratchRoot root;
-  installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
-  upload(root, "alpha-old.qpk", alpha("1.0", "old"));
-  root.write("/ram/DOWNGRADE", std::to_string(version("1.1")));
-  const RunResult run = root.run({});
-  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: ommitting package alpha-1.0: not allowed")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "new");
 }
 
 TEST(UpgradeRun, OnlyTheFirstDirectoryWithPackagesCounts) {
@@ -155,8 +142,8 @@ TEST(UpgradeRun, BundleWithoutMembersIsBrokenAndBundlesWithMembersGoIn) {
   empty.version = version("1.0");
   upload(root, "empty.qpk", buildBundle(empty));
   upload(root, "pair.qpk",
-         bundleWithBlob("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
-                                        spec("right", "1.0", {file("/bin/right", "r")})}, "image"));
+         buildBundle(bundle("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
+                                            spec("right", "1.0", {file("/bin/right", "r")})}, "image")));
   const RunResult run = root.run({});
   EXPECT_EQ(run.status, 0);
   EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package empty.qpk")) << run.outPlain;
@@ -172,11 +159,11 @@ TEST(UpgradeRun, BundleUpgradeRemovesFilesItsMembersNoLongerHave) {
   // Members are loaded from their bundle's image; their file lists must still
   // be read, or the old files would stay on flash after the upgrade.
   ScratchRoot root;
-  installFirst(root, {{"pair.qpk", bundleWithBlob("pair", "1.0",
-                                                  {spec("left", "1.0", {file("/bin/left", "l"), file("/etc/left.old", "o")})},
-                                                  "image")}});
+  installFirst(root, {{"pair.qpk", buildBundle(bundle("pair", "1.0",
+                                                      {spec("left", "1.0", {file("/bin/left", "l"), file("/etc/left.old", "o")})},
+                                                      "image"))}});
   ASSERT_TRUE(root.exists("/flash/etc/left.old"));
-  upload(root, "pair-2.qpk", bundleWithBlob("pair", "2.0", {spec("left", "2.0", {file("/bin/left", "l2")})}, "image"));
+  upload(root, "pair-2.qpk", buildBundle(bundle("pair", "2.0", {spec("left", "2.0", {file("/bin/left", "l2")})}, "image")));
   const RunResult run = root.run({});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(hasLine(run.outPlain, "installed pair-2.0")) << run.outPlain;
@@ -247,29 +234,22 @@ TEST(UpgradeRun, DisabledProviderIsEnabledWhenItsNameGoesMissing) {
   EXPECT_FALSE(root.exists("/flash/var/pdb/beta/disabled"));
 }
 
-TEST(UpgradeRun, BlobPackagesKeepTheirUploadAsStoredImage) {
+TEST(UpgradeRun, BlobPackagesKeepTheirUploadAsStoredImageOrBootImage) {
   ScratchRoot root;
-  qpk::PackageSpec s = spec("gamma", "1.0", {file("/bin/gamma", "g")});
-  s.blob = std::string(5000, 'B');
-  const std::string content = upload(root, "gamma.qpk", build(s));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0) << run.outPlain;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed gamma-1.0")) << run.outPlain;
-  EXPECT_FALSE(root.exists("/rw/pckg/.download/gamma.qpk"));
-  EXPECT_EQ(root.read("/flash/var/pdb/gamma/image"), content);
-}
-
-TEST(UpgradeRun, BootImageUploadBecomesTheBootImage) {
-  ScratchRoot root;
-  qpk::PackageSpec s = spec("kernel", "1.0", {file("/boot/kernel", "k")});
-  s.flags = kFlagBootImage;
-  s.blob = "boot blob";
-  const std::string content = upload(root, "kernel.qpk", build(s));
+  qpk::PackageSpec gamma = spec("gamma", "1.0", {file("/bin/gamma", "g")});
+  gamma.blob = std::string(5000, 'B');
+  qpk::PackageSpec kernel = spec("kernel", "1.0", {file("/boot/kernel", "k")});
+  kernel.flags = kFlagBootImage;
+  kernel.blob = "boot blob";
+  const std::string gammaFile = upload(root, "gamma.qpk", build(gamma));
+  const std::string kernelFile = upload(root, "kernel.qpk", build(kernel));
   const RunResult run = root.run({}, {{"bootimage", "1"}});
   EXPECT_EQ(run.status, 0) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bootimage"), content);
+  EXPECT_TRUE(hasLine(run.outPlain, "installed gamma-1.0")) << run.outPlain;
+  EXPECT_EQ(root.list("/rw/pckg/.download"), std::vector<std::string>{});
+  EXPECT_EQ(root.read("/flash/var/pdb/gamma/image"), gammaFile);
+  EXPECT_EQ(root.read("/flash/bootimage"), kernelFile);
   EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
-  EXPECT_FALSE(root.exists("/rw/pckg/.download/kernel.qpk"));
 }
 
 TEST(UpgradeRun, SafeModeWritesTheManifestAndCommitsNothing) {
