@@ -6,10 +6,9 @@
 #include <sstream>
 
 #include "staging/atomic_writer.h"
-#include "upgrade/private_mounts.h"
-#include "upgrade/upload_packages.h"
+#include "support/fixtures.h"
 
-using namespace uploads;
+using namespace fixtures;
 
 namespace {
 
@@ -56,7 +55,7 @@ TEST(DiskSpaceRun, ShortfallIsReportedDiscardedAndExits28) {
   upload(root, "alpha.qpk", bigPackage());
   // 16 blocks each: too little to hold even a temporary beside its target, so
   // every temporary goes to "/ram" and every move crosses a device.
-  const bool passed = mounts::withTmpfs(root, {{"/flash", "64k"}, {"/flash/boot", "64k"}}, [&] {
+  const bool passed = runIsolated([&] {
     makeDirectories(root.host("/flash/var/pdb"));
     // The same staged set, left in a manifest, tells what the run needs.
     const RunResult safe = root.run({"--safe", "--reinstall"});
@@ -92,7 +91,7 @@ TEST(DiskSpaceRun, ShortfallIsReportedDiscardedAndExits28) {
     EXPECT_EQ(resumed.status, 0);
     EXPECT_EQ(resumed.outPlain.find("upgrade failed"), std::string::npos) << resumed.outPlain;
     EXPECT_NE(resumed.out.find("Resuming upgrade..."), std::string::npos);
-  });
+  }, {{root.host("/flash"), "64k"}, {root.host("/flash/boot"), "64k"}});
   EXPECT_TRUE(passed);
 }
 

@@ -8,7 +8,9 @@
 #include <fstream>
 
 #include "staging/atomic_writer.h"
-#include "upgrade/private_mounts.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
 
 namespace {
 
@@ -33,12 +35,16 @@ Margins check(const StagedChanges& staged) {
   return m;
 }
 
-// "/flash" of 100 blocks, no "/flash/boot" at all.
-void onSmallFlash(const std::function<void()>& fn) {
+// Runs fn chrooted to a scratch root with tmpfs mounts {router path, size}.
+void onFlash(const std::vector<std::pair<std::string, std::string>>& mounts, const std::function<void()>& fn) {
   ScratchRoot root;
-  const bool passed = mounts::withTmpfs(root, {{"/flash", "400k"}}, [&] { EXPECT_TRUE(root.runInside(fn)); });
-  EXPECT_TRUE(passed);
+  std::vector<std::pair<std::string, std::string>> hostMounts;
+  for (const auto& [path, size] : mounts) hostMounts.push_back({root.host(path), size});
+  EXPECT_TRUE(runIsolated(fn, hostMounts, root.path()));
 }
+
+// "/flash" of 100 blocks, no "/flash/boot" at all.
+void onSmallFlash(const std::function<void()>& fn) { onFlash({{"/flash", "400k"}}, fn); }
 
 TEST(DiskSpace, EmptySetGivesTheFreeSpaceWithoutReserve) {
   onSmallFlash([] {
@@ -97,40 +103,30 @@ TEST(DiskSpace, RenameWithinFlashCostsNothing) {
 }
 
 TEST(DiskSpace, FilesBelowFlashBootCountOnBothAccounts) {
-  ScratchRoot root;
-  const bool passed = mounts::withTmpfs(root, {{"/flash", "400k"}, {"/flash/boot", "40k"}}, [&] {
-    const bool inside = root.runInside([] {
-      writeBlocks("/ram/kernel", 3);
-      writeBlocks("/ram/image", 2);
-      StagedChanges staged;
-      stageMove(staged, "/ram/kernel", "/flash/boot/kernel");
-      stageMove(staged, "/ram/image", "/flash/bootimage");  // "/flash" only, not below "/flash/boot"
-      const Margins m = check(staged);
-      EXPECT_FALSE(m.ok);
-      EXPECT_EQ(m.boot, (10 - 3) * kBlock - 32768);
-      EXPECT_EQ(m.flash, (100 - 3 - 2) * kBlock - 32768);
-    });
-    EXPECT_TRUE(inside);
+  onFlash({{"/flash", "400k"}, {"/flash/boot", "40k"}}, [] {
+    writeBlocks("/ram/kernel", 3);
+    writeBlocks("/ram/image", 2);
+    StagedChanges staged;
+    stageMove(staged, "/ram/kernel", "/flash/boot/kernel");
+    stageMove(staged, "/ram/image", "/flash/bootimage");  // "/flash" only, not below "/flash/boot"
+    const Margins m = check(staged);
+    EXPECT_FALSE(m.ok);
+    EXPECT_EQ(m.boot, (10 - 3) * kBlock - 32768);
+    EXPECT_EQ(m.flash, (100 - 3 - 2) * kBlock - 32768);
   });
-  EXPECT_TRUE(passed);
 }
 
 TEST(DiskSpace, LargeFileSystemsDoNotOverflow) {
-  ScratchRoot root;
   // 17 TiB: more free blocks than a 32-bit count holds. tmpfs only promises
   // the size, so the mount costs nothing.
-  const bool passed = mounts::withTmpfs(root, {{"/flash", "17t"}}, [&] {
-    const bool inside = root.runInside([] {
-      writeBlocks("/ram/file", 1);
-      StagedChanges staged;
-      stageMove(staged, "/ram/file", "/flash/file");
-      const Margins m = check(staged);
-      EXPECT_TRUE(m.ok);
-      EXPECT_EQ(m.flash, (int64_t{17} << 40) - kBlock - 32768);
-    });
-    EXPECT_TRUE(inside);
+  onFlash({{"/flash", "17t"}}, [] {
+    writeBlocks("/ram/file", 1);
+    StagedChanges staged;
+    stageMove(staged, "/ram/file", "/flash/file");
+    const Margins m = check(staged);
+    EXPECT_TRUE(m.ok);
+    EXPECT_EQ(m.flash, (int64_t{17} << 40) - kBlock - 32768);
   });
-  EXPECT_TRUE(passed);
 }
 
 }  // namespace
