@@ -130,7 +130,9 @@ std::streamsize PartBuffer::showmanyc() {
   if (remaining == 0) return -1;
   std::streamsize available = source_->in_avail();
   if (available < 0) return -1;
-  return std::min<std::streamsize>(available, remaining);
+  // Compared as unsigned 64-bit: on 32-bit systems std::streamsize is 32
+  // bits and a part length above 2 GiB would turn negative.
+  return static_cast<std::streamsize>(std::min<uint64_t>(static_cast<uint64_t>(available), remaining));
 }
 
 PartBuffer::int_type PartBuffer::underflow() {
@@ -150,7 +152,7 @@ PartBuffer::int_type PartBuffer::uflow() {
 
 std::streamsize PartBuffer::xsgetn(char* s, std::streamsize n) {
   if (n <= 0) return 0;
-  std::streamsize want = std::min<std::streamsize>(n, remaining);
+  std::streamsize want = static_cast<std::streamsize>(std::min<uint64_t>(static_cast<uint64_t>(n), remaining));
   if (want == 0) return 0;
   std::streamsize got = source_->sgetn(s, want);
   if (got <= 0) return 0;
