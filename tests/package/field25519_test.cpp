@@ -8,45 +8,18 @@
 #include <cstdio>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <random>
-#include <tuple>
 
 #include "package/legacy_curve.h"
 
 namespace {
-
-BN_CTX* gCtx = BN_CTX_new();
-
-BIGNUM* prime() {
-  static BIGNUM* p = [] {
-    BIGNUM* b = BN_new();
-    BN_set_bit(b, 255);
-    BN_sub_word(b, 19);
-    return b;
-  }();
-  return p;
-}
-
-// p - k, or (p - 5) / 8 with shift 3: exponents of the powers.
-BIGNUM* exponent(unsigned k, int shift = 0) {
-  BIGNUM* e = BN_dup(prime());
-  BN_sub_word(e, k);
-  BN_rshift(e, e, shift);
-  return e;
-}
-
-BIGNUM* bigFromLe(const uint8_t in[32]) { return BN_lebin2bn(in, 32, nullptr); }
 
 // 0, 1, 2^256 - 1, p + 18, p, p - 1, 2^255 and random values.
 std::vector<std::array<uint8_t, 32>> testValues() {
   std::vector<std::array<uint8_t, 32>> values(207);
   values[1][0] = 1;
   values[2].fill(0xFF);
-  for (int i = 3; i < 6; ++i) {
-    values[i].fill(0xFF);
-    values[i][31] = 0x7F;
-  }
+  for (int i = 3; i < 6; ++i) values[i].fill(0xFF), values[i][31] = 0x7F;
   values[4][0] = 0xED;
   values[5][0] = 0xEC;
   values[6][31] = 0x80;
@@ -57,76 +30,52 @@ std::vector<std::array<uint8_t, 32>> testValues() {
   return values;
 }
 
-using FieldOp = std::function<void(FieldElement&, const FieldElement&, const FieldElement&)>;
-using BigOp = std::function<void(BIGNUM*, const BIGNUM*, const BIGNUM*)>;
-
 TEST(Field25519, MatchesBigNumbers) {
-  BIGNUM* p = prime();
-  BIGNUM* invertExponent = exponent(2);
-  BIGNUM* powExponent = exponent(5, 3);
-  const std::vector<std::tuple<const char*, FieldOp, BigOp>> ops = {
-      {"reduce", [](auto& r, auto& a, auto&) { r = a; }, [&](auto* r, auto* a, auto*) { BN_nnmod(r, a, p, gCtx); }},
-      {"add", [](auto& r, auto& a, auto& b) { field25519::add(r, a, b); },
-       [&](auto* r, auto* a, auto* b) { BN_mod_add(r, a, b, p, gCtx); }},
-      {"sub", [](auto& r, auto& a, auto& b) { field25519::sub(r, a, b); },
-       [&](auto* r, auto* a, auto* b) { BN_mod_sub(r, a, b, p, gCtx); }},
-      {"mul", [](auto& r, auto& a, auto& b) { field25519::mul(r, a, b); },
-       [&](auto* r, auto* a, auto* b) { BN_mod_mul(r, a, b, p, gCtx); }},
-      {"square", [](auto& r, auto& a, auto&) { field25519::square(r, a); },
-       [&](auto* r, auto* a, auto*) { BN_mod_sqr(r, a, p, gCtx); }},
-      {"mulSmall", [](auto& r, auto& a, auto&) { field25519::mulSmall(r, a, 121665); },
-       [&](auto* r, auto* a, auto*) {
-         BN_set_word(r, 121665);
-         BN_mod_mul(r, r, a, p, gCtx);
-       }},
-      {"neg", [](auto& r, auto& a, auto&) { field25519::neg(r, a); },
-       [&](auto* r, auto* a, auto*) {
-         BN_zero(r);
-         BN_mod_sub(r, r, a, p, gCtx);
-       }},
-      {"invert", [](auto& r, auto& a, auto&) { field25519::invert(r, a); },
-       [&](auto* r, auto* a, auto*) { BN_mod_exp(r, a, invertExponent, p, gCtx); }},
-      {"pow22523", [](auto& r, auto& a, auto&) { field25519::pow22523(r, a); },
-       [&](auto* r, auto* a, auto*) { BN_mod_exp(r, a, powExponent, p, gCtx); }},
-      // A long chain of unreduced-looking operations stays exact.
-      {"chain",
-       [](auto& r, auto& a, auto& b) {
-         r = a;
-         for (int k = 0; k < 20; ++k) {
-           field25519::sub(r, r, b);
-           field25519::mul(r, r, r);
-         }
-       },
-       [&](auto* r, auto* a, auto* b) {
-         BN_copy(r, a);
-         for (int k = 0; k < 20; ++k) {
-           BN_mod_sub(r, r, b, p, gCtx);
-           BN_mod_sqr(r, r, p, gCtx);
-         }
-       }},
-  };
-  auto values = testValues();
+  BN_CTX* ctx = BN_CTX_new();
+  BIGNUM *p = BN_new(), *invertExponent = BN_new(), *powExponent = BN_new(), *e = BN_new();
+  BN_set_bit(p, 255);
+  BN_sub_word(p, 19);
+  BN_copy(invertExponent, p);
+  BN_sub_word(invertExponent, 2);
+  BN_copy(powExponent, p);
+  BN_sub_word(powExponent, 5);
+  BN_rshift(powExponent, powExponent, 3);
+  const auto values = testValues();
   for (size_t i = 0; i < values.size(); ++i) {
-    const auto& a = values[i];
-    const auto& b = values[(i * 7 + 3) % values.size()];
+    const uint8_t* a = values[i].data();
+    const uint8_t* b = values[(i * 7 + 3) % values.size()].data();
     FieldElement fa, fb, r;
-    field25519::fromBytes(fa, a.data());
-    field25519::fromBytes(fb, b.data());
-    BIGNUM *ba = bigFromLe(a.data()), *bb = bigFromLe(b.data()), *expected = BN_new();
-    for (const auto& [name, field, big] : ops) {
-      field(r, fa, fb);
-      big(expected, ba, bb);
-      uint8_t want[32], got[32];
-      BN_bn2lebinpad(expected, want, 32);
-      field25519::toBytes(got, r);
-      EXPECT_EQ(0, std::memcmp(want, got, 32)) << name << " case " << i;
+    field25519::fromBytes(fa, a);
+    field25519::fromBytes(fb, b);
+    BIGNUM *ba = BN_lebin2bn(a, 32, nullptr), *bb = BN_lebin2bn(b, 32, nullptr);
+    auto check = [&](const char* what, const FieldElement& got) {
+      uint8_t want[32], bytes[32];
+      BN_bn2lebinpad(e, want, 32);
+      field25519::toBytes(bytes, got);
+      EXPECT_EQ(0, std::memcmp(want, bytes, 32)) << what << " case " << i;
+    };
+    BN_nnmod(e, ba, p, ctx), check("reduce", fa);
+    BN_mod_add(e, ba, bb, p, ctx), field25519::add(r, fa, fb), check("add", r);
+    BN_mod_sub(e, ba, bb, p, ctx), field25519::sub(r, fa, fb), check("sub", r);
+    BN_mod_mul(e, ba, bb, p, ctx), field25519::mul(r, fa, fb), check("mul", r);
+    BN_mod_sqr(e, ba, p, ctx), field25519::square(r, fa), check("square", r);
+    BN_set_word(e, 121665), BN_mod_mul(e, e, ba, p, ctx), field25519::mulSmall(r, fa, 121665), check("mulSmall", r);
+    BN_zero(e), BN_mod_sub(e, e, ba, p, ctx), field25519::neg(r, fa), check("neg", r);
+    BN_mod_exp(e, ba, invertExponent, p, ctx), field25519::invert(r, fa), check("invert", r);
+    BN_mod_exp(e, ba, powExponent, p, ctx), field25519::pow22523(r, fa), check("pow22523", r);
+    // A long chain of unreduced-looking operations stays exact.
+    BN_copy(e, ba);
+    r = fa;
+    for (int k = 0; k < 20; ++k) {
+      field25519::sub(r, r, fb), field25519::mul(r, r, r);
+      BN_mod_sub(e, e, bb, p, ctx), BN_mod_sqr(e, e, p, ctx);
     }
-    BN_free(expected);
+    check("chain", r);
     BN_free(ba);
     BN_free(bb);
   }
-  BN_free(invertExponent);
-  BN_free(powExponent);
+  for (BIGNUM* n : {p, invertExponent, powExponent, e}) BN_free(n);
+  BN_CTX_free(ctx);
 }
 
 TEST(Field25519, ParityAndSwap) {
