@@ -4,6 +4,8 @@
 set -euo pipefail
 
 PACKAGES=(cmake g++ make zlib1g-dev libssl-dev libgtest-dev ccache)
+# The fuzz targets (scripts/fuzz.sh) need clang with libFuzzer.
+PACKAGES+=(clang libclang-rt-14-dev)
 
 missing=()
 for package in "${PACKAGES[@]}"; do
