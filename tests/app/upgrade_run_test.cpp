@@ -25,29 +25,27 @@ void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, st
   root.remove("/flash/PCKGS_CHANGED");
 }
 
-TEST(UpgradeRun, FreshInstallCommitsFilesEntryAndMarker) {
+TEST(UpgradeRun, FreshInstallThenANewerVersion) {
   ScratchRoot root;
-  upload(root, "alpha.qpk", alpha("1.0", "alpha one\n"));
-  const RunResult run = root.run({});
+  upload(root, "alpha.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one"), file("/etc/old", "x")})));
+  RunResult run = root.run({});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "alpha one\n");
-  EXPECT_TRUE(root.exists("/flash/var/pdb/alpha/version"));
-  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
-  EXPECT_EQ(root.read("/flash/PCKGS_CHANGED"), "");
-  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
   // No blob: the upload is not kept as an image and stays where it was.
+  EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{
+                                 {"/flash/bin/alpha", "one"},
+                                 {"/flash/etc/old", "x"},
+                                 {"/flash/var/pdb/alpha/version", versionLine("1.0")},
+                                 {"/flash/var/pdb/alpha/files", "flash/bin/alpha\nflash/etc/old\n"},
+                                 {"/flash/var/pdb/alpha/deps", ""},
+                                 {"/flash/PCKGS_CHANGED", ""}}));
   EXPECT_TRUE(root.exists("/rw/pckg/.download/alpha.qpk"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/alpha/image"));
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
   EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "installed alpha-1.0"));
-}
-
-TEST(UpgradeRun, NewerVersionReplacesTheInstalledOne) {
-  ScratchRoot root;
-  installFirst(root, {{"alpha.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one"), file("/etc/old", "x")}))}});
+  root.remove("/rw/pckg/.download/alpha.qpk");
+  root.remove("/flash/PCKGS_CHANGED");
   upload(root, "alpha-1.1.qpk", alpha("1.1", "two"));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
+  run = root.run({});
   EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
   EXPECT_EQ(root.read("/flash/bin/alpha"), "two");
   EXPECT_FALSE(root.exists("/flash/etc/old"));
@@ -109,49 +107,31 @@ TEST(UpgradeRun, OnlyTheFirstDirectoryWithPackagesCounts) {
   EXPECT_EQ(last.read("/flash/bin/gamma"), "var");
 }
 
-TEST(UpgradeRun, OnlyQpkAndZpkNamesAreCandidates) {
+// Only ".qpk" and ".zpk" names are candidates; a cut upload and a bundle
+// without members are broken, reported by file name and skipped.
+TEST(UpgradeRun, WhichUploadsGoIn) {
   ScratchRoot root;
   upload(root, "alpha.zpk", alpha("1.0", "z"));
   upload(root, "beta.QPK", build(spec("beta", "1.0", {file("/bin/beta", "b")})));
   upload(root, ".gamma.qpk", build(spec("gamma", "1.0", {file("/bin/gamma", "g")})));
-  const RunResult run = root.run({});
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "z");
-  EXPECT_FALSE(root.exists("/flash/bin/beta"));
-  EXPECT_FALSE(root.exists("/flash/bin/gamma"));
-  EXPECT_EQ(run.outPlain.find("broken"), std::string::npos) << run.outPlain;
-}
-
-TEST(UpgradeRun, TruncatedUploadIsReportedByFileNameAndSkipped) {
-  ScratchRoot root;
-  std::string beta = build(spec("beta", "1.0", {file("/bin/beta", "b")}));
-  beta.pop_back();
-  upload(root, "beta-cut.qpk", beta);
-  upload(root, "alpha.qpk", alpha("1.0", "a"));
+  std::string cut = build(spec("delta", "1.0", {file("/bin/delta", "d")}));
+  cut.pop_back();
+  upload(root, "delta-cut.qpk", cut);
+  upload(root, "empty.qpk", buildBundle(bundle("empty", "1.0", {})));
+  upload(root, "pair.qpk", buildBundle(bundle("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
+                                                              spec("right", "1.0", {file("/bin/right", "r")})},
+                                              "image")));
   const RunResult run = root.run({});
   EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package beta-cut.qpk")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
-  EXPECT_FALSE(root.exists("/flash/bin/beta"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/beta"));
-}
-
-TEST(UpgradeRun, BundleWithoutMembersIsBrokenAndBundlesWithMembersGoIn) {
-  ScratchRoot root;
-  qpk::BundleSpec empty;
-  empty.name = "empty";
-  empty.version = version("1.0");
-  upload(root, "empty.qpk", buildBundle(empty));
-  upload(root, "pair.qpk",
-         buildBundle(bundle("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
-                                            spec("right", "1.0", {file("/bin/right", "r")})}, "image")));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package delta-cut.qpk")) << run.outPlain;
   EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package empty.qpk")) << run.outPlain;
   EXPECT_TRUE(hasLine(run.outPlain, "installed pair-1.0")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/left"), "l");
-  EXPECT_EQ(root.read("/flash/bin/right"), "r");
-  EXPECT_FALSE(root.exists("/flash/var/pdb/empty"));
-  EXPECT_FALSE(root.exists("/rw/pckg/.download/pair.qpk"));
+  EXPECT_EQ(root.list("/flash/bin"), (std::vector<std::string>{"alpha", "left", "right"}));
+  EXPECT_EQ(root.read("/flash/bin/alpha"), "z");
+  for (const char* gone : {"beta", "gamma", "delta", "empty"}) {
+    EXPECT_FALSE(root.exists(std::string("/flash/var/pdb/") + gone)) << gone;
+  }
+  EXPECT_FALSE(root.exists("/rw/pckg/.download/pair.qpk"));  // kept as the bundle's image
   EXPECT_TRUE(root.exists("/flash/var/pdb/pair/image"));
 }
 

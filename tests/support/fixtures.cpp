@@ -97,6 +97,19 @@ bool hasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
+std::map<std::string, std::string> flashTree(const ScratchRoot& root) {
+  std::map<std::string, std::string> tree;
+  for (const std::string& relative : root.list("/flash")) {
+    const std::string path = "/flash/" + relative;
+    struct stat st;
+    if (path == "/flash/postlog" || ::lstat(root.host(path).c_str(), &st) != 0) continue;
+    tree[path] = S_ISLNK(st.st_mode) ? "-> " + linkText(root, path) : root.read(path);
+  }
+  return tree;
+}
+
+std::string versionLine(const char* versionText) { return std::to_string(version(versionText)) + " 1000\n"; }
+
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files) {
   ::mkdir(root.host("/flash/var/pdb/" + name).c_str(), 0755);
   for (const auto& [file, content] : files) root.write("/flash/var/pdb/" + name + "/" + file, content);

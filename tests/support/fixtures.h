@@ -39,6 +39,12 @@ std::string upload(ScratchRoot& root, const std::string& fileName, const std::st
 std::string linkText(const ScratchRoot& root, const std::string& routerPath);
 bool hasLine(const std::string& text, const std::string& line);
 
+// Every file and link under "/flash" with its bytes (a link as "-> " and
+// its text); the post-install log, written by most runs, is left out.
+std::map<std::string, std::string> flashTree(const ScratchRoot& root);
+// The "version" file of an entry built at time 1000: "<packed> 1000\n".
+std::string versionLine(const char* versionText);
+
 // A database entry of small files, e.g. {{"version", "16777216 5\n"}}.
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files);
 // The database directory's names in the order readdir gives them: the
