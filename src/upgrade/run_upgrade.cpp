@@ -83,6 +83,14 @@ void keepUploadAsImage(const PackageCandidate& candidate, bool bootImage, Staged
   // Names come from a 16-byte header field, so the path always fits; a name
   // that could not own an entry directory never gets an image staged.
   if (!hasValidEntryName(candidate.name)) return;
+  // A package of the unrecorded magic writes no entry: its upload in the
+  // entry directory of its name would replace an installed package's image,
+  // or be loaded next time as a package that was never recorded. A bundle's
+  // own entry is written whatever the magic.
+  if (!candidate.recorded && !candidate.isBundle) {
+    if (bootImage) stageMove(staged, candidate.path, kBootImagePath);
+    return;
+  }
   const std::string image = entryDirectory(candidate) + "image";
   if (bootImage) {
     stageMove(staged, candidate.path, kBootImagePath);

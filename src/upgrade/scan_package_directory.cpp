@@ -39,6 +39,7 @@ bool readCandidate(const std::string& path, PackageCandidate& candidate) {
                        PartDependencies, PartProvides, PartConflicts, PartBlob}) {
     reader.accept(type);
   }
+  candidate.recorded = reader.magic() != UnrecordedMagic;
   candidate.isBundle = reader.nextPart() == PartBundleHeader;
   if (!reader.readHeader(candidate)) return false;
   if (!candidate.isBundle) return true;

@@ -12,6 +12,9 @@ class Repository;
 
 struct PackageCandidate : PackageInfo {
   std::string path;  // directory path + file name, as found
+  // False for a file of the unrecorded magic: a package without a database
+  // entry, whose upload therefore never becomes a stored image.
+  bool recorded = true;
 };
 
 void scanPackageDirectory(const std::string& directory, std::vector<std::unique_ptr<PackageCandidate>>& candidates);
