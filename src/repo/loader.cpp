@@ -1,6 +1,7 @@
 // Loading the package database: stored images first, then the entries
 // without a readable image, then each record's small files and schedule.
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <memory>
@@ -19,13 +20,25 @@ constexpr int32_t kImagePartTypes[] = {PartBundleHeader, PartHeader, PartText24,
 
 constexpr size_t kImageBufferSize = 1024;
 
-// The names of the database directory in the order the system lists them,
+// Only a directory can be a package entry. A plain file beside the entries
+// is a temporary of a run still waiting for its commit (new entries' files
+// are written next to the directory they will be moved into), or a left-over
+// image copy; loaded, it would list as a package that can never be removed.
+bool isEntryDirectory(const dirent& entry) {
+  if (entry.d_type == DT_DIR) return true;
+  if (entry.d_type != DT_UNKNOWN && entry.d_type != DT_LNK) return false;
+  struct stat status;
+  const std::string path = std::string(kDatabaseDirectory) + entry.d_name;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The entry directories of the database in the order the system lists them,
 // dot-names left out. False when the directory cannot be listed.
 bool listDatabase(std::vector<std::string>* names) {
   DIR* directory = opendir(kDatabaseDirectory);
   if (directory == nullptr) return false;
   while (dirent* entry = readdir(directory)) {
-    if (entry->d_name[0] == '.') continue;
+    if (entry->d_name[0] == '.' || !isEntryDirectory(*entry)) continue;
     names->push_back(entry->d_name);
   }
   closedir(directory);
