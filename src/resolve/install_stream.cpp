@@ -81,6 +81,13 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
   if (reader.partType() == PartArchitecture) reader.nextPart();
   if (reader.partType() != -1) return 2;
   if (members == 0) return 3;
+  // A stream cut exactly between two members ends like a whole bundle; the
+  // length its file header declares tells (a piped bundle has no file size
+  // to compare). Every member read was whole, but the bundle is not.
+  if (reader.partStart() < reader.fileSize()) {
+    printError("installation of %s failed: broken package", relationLabel(bundle).c_str());
+    return 2;
+  }
   return 0;
 }
 
