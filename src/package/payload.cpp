@@ -20,8 +20,9 @@ constexpr uint16_t kTypeMask = 0xF000;
 constexpr uint16_t kRegularFile = 0x8000;
 
 // A stored path may not leave the package's tree or break the one-path-per-
-// line "files" list: no ".." component, no newline, no NUL. The whole
-// relative path is checked, so a package name cannot smuggle one in either.
+// line "files" list: no ".." component, no newline, no NUL, and it must end
+// in a file name. The whole relative path is checked, so a package name
+// cannot smuggle one in either.
 bool isSafePath(const std::string& path) {
   if (path.find('\n') != std::string::npos || path.find('\0') != std::string::npos) return false;
   size_t start = 0;
@@ -31,7 +32,12 @@ bool isSafePath(const std::string& path) {
     if (path.compare(start, end - start, "..") == 0 && end - start == 2) return false;
     start = end + 1;
   }
-  return true;
+  // A regular file needs a name of its own. A path ending in "/" or "."
+  // names a directory: the commit cannot move a file onto it, and the
+  // recorded path would make an uninstallation empty that directory of
+  // every other package's files.
+  const std::string name = path.substr(path.rfind('/') + 1);
+  return !name.empty() && name != ".";
 }
 
 }  // namespace
