@@ -23,27 +23,18 @@ using Actions = std::vector<A>;
 using Names = std::vector<std::string>;
 
 TEST_F(ActionEngine, BundleActionsReachTheirMembers) {
-  Package& suite = add("suite");
-  suite.isBundle = true;
-  Package& plain = add("plain");
-  plain.bundle = rel("suite");
-  Package& leaving = add("leaving");
-  leaving.bundle = rel("suite");
-  leaving.action = A::Uninstall;
-  Package& off = add("off");
-  off.bundle = rel("suite");
-  off.disabled = true;
+  Package& suite = add("suite", {.isBundle = true});
+  add("plain", {.bundle = "suite"});
+  add("leaving", {.action = A::Uninstall, .bundle = "suite"});
+  add("off", {.disabled = true, .bundle = "suite"});
   const ProviderIndex index(repo());
-
   suite.action = A::Disable;
   propagateBundleActions(repo(), index);
   EXPECT_EQ((Actions{A::Disable, A::Disable, A::Uninstall, A::Disable}), actions());
-
   for (auto& package : repo().packages) package->action = A::None;
   suite.action = A::Enable;
   propagateBundleActions(repo(), index);
   EXPECT_EQ((Actions{A::Enable, A::None, A::None, A::Enable}), actions());  // only the disabled member
-
   suite.action = A::Uninstall;
   propagateBundleActions(repo(), index);
   EXPECT_EQ((Actions{A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall}), actions());
@@ -51,10 +42,8 @@ TEST_F(ActionEngine, BundleActionsReachTheirMembers) {
 
 TEST_F(ActionEngine, KeptDependencies) {
   // A needed provider stays, with a warning.
-  Package& lib = add("lib");
-  lib.action = A::Uninstall;
-  Package& app = add("app");
-  app.dependencies = {rel("lib")};
+  Package& lib = add("lib", {.action = A::Uninstall});
+  Package& app = add("app", {.dependencies = {rel("lib")}});
   ASSERT_TRUE(decideActions(repo(), 1));
   EXPECT_EQ((Actions{A::None, A::None}), actions());
   EXPECT_EQ((Names{"WARNING: can not uninstall lib-1.0: app depends on it"}), log());
@@ -75,115 +64,64 @@ TEST_F(ActionEngine, KeptDependencies) {
 
 TEST_F(ActionEngine, ConflictsAmongActivePackages) {
   // Two running packages: the first wins.
-  Package& a = add("a");
-  a.conflicts = {rel("b")};
-  Package& b = add("b");
-  b.conflicts = {rel("a")};
+  add("a", {.conflicts = {rel("b")}});
+  add("b", {.conflicts = {rel("a")}});
   settleConflicts(repo(), 1);
   EXPECT_EQ((Actions{A::None, A::Disable}), actions());
   // Enabling disables a running package that excludes the new one.
   repo().reset();
-  Package& running = add("running");
-  running.conflicts = {rel("new")};
-  Package& fresh = add("new");
-  fresh.disabled = true;
-  fresh.action = A::Enable;
+  add("running", {.conflicts = {rel("new")}});
+  add("new", {.action = A::Enable, .disabled = true});
   settleConflicts(repo(), 1);
   EXPECT_EQ((Actions{A::Disable, A::Enable}), actions());
   EXPECT_TRUE(log().empty());
-}
-
-TEST_F(ActionEngine, EnableLosesToAnEnableThatExcludesItInEitherOrder) {
+  // An Enable loses to an Enable that excludes it, in either order.
   for (bool excluderFirst : {false, true}) {
     repo().reset();
-    Package& first = add(excluderFirst ? "b" : "a");
-    Package& second = add(excluderFirst ? "a" : "b");
-    Package& a = excluderFirst ? second : first;
-    Package& b = excluderFirst ? first : second;
-    b.conflicts = {rel("a")};  // B's view excludes A; A's view of B is clear
-    a.disabled = b.disabled = true;
-    a.action = b.action = A::Enable;
+    if (!excluderFirst) add("a", {.action = A::Enable, .disabled = true});
+    add("b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}});  // A's view of B is clear
+    if (excluderFirst) add("a", {.action = A::Enable, .disabled = true});
     ASSERT_TRUE(decideActions(repo(), 1));
-    EXPECT_EQ(A::None, a.action) << excluderFirst;
-    EXPECT_EQ(A::Enable, b.action) << excluderFirst;
+    EXPECT_EQ(A::None, repo().findInstalled("a")->action) << excluderFirst;
+    EXPECT_EQ(A::Enable, repo().findInstalled("b")->action) << excluderFirst;
     EXPECT_EQ((Names{"WARNING: can not enable a: b-1.0 conflicts with it"}), log()) << excluderFirst;
   }
 }
 
 TEST_F(ActionEngine, UnmetDependenciesUninstallOrDisable) {
-  Package& gone = add("gone");
-  gone.action = A::Uninstall;
-  Package& off = add("off");
-  off.action = A::Disable;
-  Package& needsGone = add("needs-gone");
-  needsGone.dependencies = {rel("gone")};
-  needsGone.disabled = true;
-  Package& needsOff = add("needs-off");
-  needsOff.dependencies = {rel("off")};
-  needsOff.disabled = true;
-  needsOff.action = A::Enable;
-  Package& sleeping = add("sleeping");
-  sleeping.dependencies = {rel("off")};
-  sleeping.disabled = true;
+  add("gone", {.action = A::Uninstall});
+  add("off", {.action = A::Disable});
+  add("needs-gone", {.disabled = true, .dependencies = {rel("gone")}});
+  add("needs-off", {.action = A::Enable, .disabled = true, .dependencies = {rel("off")}});
+  add("sleeping", {.disabled = true, .dependencies = {rel("off")}});
   add("keeper");
-  const ProviderIndex index(repo());
-  dropUnmetDependencies(repo(), index);
+  dropUnmetDependencies(repo(), ProviderIndex(repo()));
   EXPECT_EQ((Actions{A::Uninstall, A::Disable, A::Uninstall, A::Disable, A::None, A::None}), actions());
-}
-
-TEST_F(ActionEngine, UnmetDependenciesReachEarlierPackages) {
   // The change of a later package makes an earlier one lose its provider.
-  Package& top = add("top");
-  top.dependencies = {rel("mid")};
-  Package& mid = add("mid");
-  mid.dependencies = {rel("base")};
-  Package& base = add("base");
-  base.action = A::Uninstall;
-  Package& side = add("side");
-  side.dependencies = {rel("feature")};
-  Package& provider = add("impl");
-  provider.provides = {rel("feature")};
-  provider.dependencies = {rel("mid")};
+  repo().reset();
+  add("top", {.dependencies = {rel("mid")}});
+  add("mid", {.dependencies = {rel("base")}});
+  add("base", {.action = A::Uninstall});
+  add("side", {.dependencies = {rel("feature")}});
+  add("impl", {.dependencies = {rel("mid")}, .provides = {rel("feature")}});
   add("keeper");
-  const ProviderIndex index(repo());
-  dropUnmetDependencies(repo(), index);
+  dropUnmetDependencies(repo(), ProviderIndex(repo()));
   EXPECT_EQ((Actions{A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::None}), actions());
 }
 
 TEST_F(ActionEngine, BundlesWithoutActiveMembers) {
-  Package& emptied = add("emptied");
-  emptied.isBundle = true;
-  Package& m1 = add("m1");
-  m1.bundle = rel("emptied");
-  m1.action = A::Uninstall;
-  Package& asleep = add("asleep");
-  asleep.isBundle = true;
-  Package& m2 = add("m2");
-  m2.bundle = rel("asleep");
-  m2.disabled = true;
-  Package& dormant = add("dormant");
-  dormant.isBundle = true;
-  dormant.disabled = true;
-  dormant.action = A::Enable;
-  Package& m3 = add("m3");
-  m3.bundle = rel("dormant");
-  m3.disabled = true;
-  Package& lively = add("lively");
-  lively.isBundle = true;
-  Package& m4 = add("m4");
-  m4.bundle = rel("lively");
-  m4.disabled = true;
-  Package& m5 = add("m5");
-  m5.bundle = rel("lively");
-  Package& lonely = add("lonely");
-  lonely.isBundle = true;
-  lonely.disabled = true;
-  Package& again = add("again");
-  again.isBundle = true;
-  Package& m6 = add("m6");
-  m6.bundle = rel("again");
-  m6.action = A::Enable;  // enabled and asked to be enabled again: it stays
-
+  Package& emptied = add("emptied", {.isBundle = true});
+  add("m1", {.action = A::Uninstall, .bundle = "emptied"});
+  Package& asleep = add("asleep", {.isBundle = true});
+  add("m2", {.disabled = true, .bundle = "asleep"});
+  Package& dormant = add("dormant", {.action = A::Enable, .disabled = true, .isBundle = true});
+  add("m3", {.disabled = true, .bundle = "dormant"});
+  Package& lively = add("lively", {.isBundle = true});
+  add("m4", {.disabled = true, .bundle = "lively"});
+  add("m5", {.bundle = "lively"});
+  Package& lonely = add("lonely", {.disabled = true, .isBundle = true});
+  Package& again = add("again", {.isBundle = true});
+  add("m6", {.action = A::Enable, .bundle = "again"});  // enabled and asked to be enabled again: it stays
   settleEmptyBundles(repo());
   EXPECT_EQ(A::Uninstall, emptied.action);
   EXPECT_EQ(A::Uninstall, asleep.action);  // enabled, remaining members all disabled
@@ -194,12 +132,9 @@ TEST_F(ActionEngine, BundlesWithoutActiveMembers) {
 }
 
 TEST_F(ActionEngine, RefusesToLeaveNothingEnabled) {
-  Package& a = add("a");
-  a.action = A::Uninstall;
-  Package& b = add("b");
-  b.action = A::Disable;
-  Package& c = add("c");
-  c.disabled = true;
+  Package& a = add("a", {.action = A::Uninstall});
+  Package& b = add("b", {.action = A::Disable});
+  add("c", {.disabled = true});
   EXPECT_FALSE(decideActions(repo(), 1));
   EXPECT_EQ((Actions{A::None, A::None, A::None}), actions());
   EXPECT_EQ((Names{"ERROR: can not uninstall or disable all packages"}), log());
@@ -221,15 +156,9 @@ TEST_F(ActionEngine, RemovalsRunLastInstalledFirstAndEnablesInDependencyOrder) {
   EXPECT_EQ((Names{"d", "b", "a"}), labels(removalList(repo())));
 
   repo().reset();
-  Package& app = add("app");
-  app.dependencies = {rel("lib")};
-  add("lib");
-  Package& tool = add("tool");
-  for (auto& package : repo().packages) {
-    package->disabled = true;
-    package->action = A::Enable;
-  }
-  tool.dependencies = {rel("app")};
+  add("app", {.action = A::Enable, .disabled = true, .dependencies = {rel("lib")}});
+  add("lib", {.action = A::Enable, .disabled = true});
+  add("tool", {.action = A::Enable, .disabled = true, .dependencies = {rel("app")}});
   EXPECT_EQ((Names{"lib", "app", "tool"}), labels(enableList(repo())));
 }
 

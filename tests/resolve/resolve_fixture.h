@@ -25,6 +25,15 @@ inline Relation rel(const std::string& name, Version minVersion = 0, Version max
   return relation;
 }
 
+// What an installed record starts with, for add(): add("m", {.disabled = true, .bundle = "suite"}).
+struct Installed {
+  PendingAction action = PendingAction::None;
+  bool disabled = false;
+  bool isBundle = false;
+  std::string bundle{};  // the member's bundle
+  std::vector<Relation> dependencies{}, provides{}, conflicts{};
+};
+
 class ResolveTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,6 +58,18 @@ class ResolveTest : public ::testing::Test {
     Package& result = *package;
     repo().packages.push_back(std::move(package));
     return result;
+  }
+
+  Package& add(const std::string& name, const Installed& setup, Version version = kV1) {
+    Package& package = add(name, version);
+    package.action = setup.action;
+    package.disabled = setup.disabled;
+    package.isBundle = setup.isBundle;
+    if (!setup.bundle.empty()) package.bundle = rel(setup.bundle);
+    package.dependencies = setup.dependencies;
+    package.provides = setup.provides;
+    package.conflicts = setup.conflicts;
+    return package;
   }
 
   std::vector<std::string> names() const {
