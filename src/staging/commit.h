@@ -6,7 +6,9 @@
 
 inline constexpr const char* kManifestPath = "/ram/MANIFEST";
 
-void writeManifest(const StagedChanges& set, const std::string& path);
+// False when the manifest could not be written whole; the partial file is
+// then removed, so that a later "--commit" never carries out part of a set.
+bool writeManifest(const StagedChanges& set, const std::string& path);
 bool readManifest(StagedChanges& set, const std::string& path);
 void commitChanges(const StagedChanges& set, bool showProgress);
 // Copies across file systems through a temporary beside the target; the target

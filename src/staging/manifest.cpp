@@ -1,6 +1,8 @@
 // The manifest lets a staged set wait between a "--safe" run and the
 // "--commit" or "--cancel" run that follows it: one line per change, in
 // target order.
+#include <unistd.h>
+
 #include <fstream>
 #include <string>
 
@@ -32,7 +34,7 @@ ManifestLine splitLine(const std::string& line) {
 
 }  // namespace
 
-void writeManifest(const StagedChanges& set, const std::string& path) {
+bool writeManifest(const StagedChanges& set, const std::string& path) {
   std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
   for (const auto& [target, change] : set) {
     switch (change.kind) {
@@ -48,7 +50,15 @@ void writeManifest(const StagedChanges& set, const std::string& path) {
         break;
     }
   }
-  out.flush();
+  // A manifest cut short by a full RAM disk would still read back as a
+  // valid one, and its commit would carry out only the changes before the
+  // cut: files without their database entries.
+  out.close();
+  if (out.fail()) {
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool readManifest(StagedChanges& set, const std::string& path) {
