@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "console/messages.h"
 #include "package/payload.h"
@@ -60,6 +61,18 @@ bool ownsRecord(const Repository& repository, const Package* record) {
     if (p.get() == record) return true;
   }
   return false;
+}
+
+// Names the first dependency that nothing provides any more, as the
+// acceptance check would have had the replaced package not counted.
+void reportLostDependency(const Repository& repository, const std::string& label,
+                          const std::vector<Relation>& dependencies) {
+  for (const Relation& dependency : dependencies) {
+    if (!repository.findProviders(dependency).empty()) continue;
+    printError("can not install %s: %s is not installed, but is required", label.c_str(),
+               relationLabel(dependency).c_str());
+    return;
+  }
 }
 
 // Passing over a refused bundle member: the reader ends on the next member's
@@ -191,10 +204,18 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
 
   if (bootImageOut != nullptr) *bootImageOut = (record->flags & kFlagBootImage) && bootImageSet;
   Package* installed = record.get();
+  // Kept for the message below: the engine may destroy the record.
+  const std::string label = packageLabel(*record);
+  const std::vector<Relation> dependencies = record->dependencies;
   repository.packages.push_back(std::move(record));
   applyActions(repository, 0, staged);
   // The engine may have uninstalled the new record at once (its dependency
-  // was provided only by the package it replaced); it is gone then.
-  if (!ownsRecord(repository, installed)) return nullptr;
+  // was provided only by the package it replaced); it is gone then, and the
+  // caller must not count it as installed. Without a word the run would end
+  // as if nothing had been uploaded.
+  if (!ownsRecord(repository, installed)) {
+    reportLostDependency(repository, label, dependencies);
+    return nullptr;
+  }
   return installed;
 }

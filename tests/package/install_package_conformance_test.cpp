@@ -1,0 +1,53 @@
+// A new version that needs a name only its own old version provided: the
+// acceptance check counts the old version, the engine then finds nothing
+// providing the name and takes the new record out again. Nothing may be
+// installed, and the user must be told why.
+#include <gtest/gtest.h>
+
+#include "support/fixtures.h"
+
+using namespace fixtures;
+
+namespace {
+
+const char* const kLine = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required";
+
+// base and pkg-1.0 (which provides libfoo) installed; pkg-2.0 needs libfoo
+// and no longer provides it.
+std::string prepare(ScratchRoot& root) {
+  upload(root, "base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")})));
+  qpk::PackageSpec old = spec("pkg", "1.0", {file("/bin/pkg", "1")});
+  old.provides.push_back(relation("libfoo"));
+  upload(root, "pkg.qpk", build(old));
+  EXPECT_EQ(root.run({}).status, 0);
+  root.remove("/rw/pckg/.download/base.qpk");
+  root.remove("/rw/pckg/.download/pkg.qpk");
+  root.remove("/flash/PCKGS_CHANGED");
+  qpk::PackageSpec next = spec("pkg", "2.0", {file("/bin/pkg", "2")});
+  next.dependencies.push_back(relation("libfoo"));
+  return build(next);
+}
+
+TEST(InstallPackageConformance, LostSelfProvidedDependencyIsReportedInTheUpgradeRun) {
+  ScratchRoot root;
+  upload(root, "pkg2.qpk", prepare(root));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain, kLine)) << run.outPlain;
+  EXPECT_FALSE(hasLine(run.outPlain, "installed pkg-2.0")) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/pkg"), "1");
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), kLine));
+}
+
+TEST(InstallPackageConformance, LostSelfProvidedDependencyIsReportedThroughStandardInput) {
+  ScratchRoot root;
+  const std::string next = prepare(root);
+  const RunResult run = root.run({"-"}, {}, next);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(hasLine(run.outPlain, kLine)) << run.outPlain;
+  EXPECT_EQ(root.read("/flash/bin/pkg"), "1");
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+}
+
+}  // namespace
