@@ -67,7 +67,6 @@ class ScratchRoot {
 };
 
 // Runs any program (argv[0] is its path) with env added to a clean
-// environment and stdinData on standard input; chrootTo, when given, is the
-// root the child changes to before the exec.
+// environment and stdinData on standard input.
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const std::string& stdinData, const std::string& chrootTo = "");
+                     const std::string& stdinData);
