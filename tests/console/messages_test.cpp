@@ -35,6 +35,8 @@ class Messages : public ::testing::Test {
 
 }  // namespace
 
+// The message operations byte for byte: prefixes and the log, quiet mode,
+// the 255-byte cut, and the progress line with its 79-space blanking.
 TEST_F(Messages, PrefixesAndLog) {
   printWarning("could not open repo");
   printError("broken package %s", "foo-1.0");
@@ -110,30 +112,19 @@ TEST_F(Messages, ErrorsAndInfoEraseTheProgressLineForGood) {
             repository().logLines);
 }
 
-TEST_F(Messages, WriteFailureByErrno) {
+TEST_F(Messages, WriteFailuresByErrnoAndMembersByTheirBundle) {
   Package p("foo");
   p.version = makeVersion(1, 2, Final, 3);
-  errno = 28;
-  reportWriteFailure(p, "/flash/foo/bin");
-  errno = 5;
-  reportWriteFailure(p, "/flash/foo/bin");
-  errno = 13;
-  reportWriteFailure(p, "/flash/foo/bin");
+  for (int error : {28, 5, 13}) {
+    errno = error;
+    reportWriteFailure(p, "/flash/foo/bin");
+  }
+  p.bundle = Relation{"system", makeVersion(6, 46, Final, 1), makeVersion(6, 46, Final, 1), 0};
+  reportBrokenPackage(p);
   EXPECT_EQ((std::vector<std::string>{"ERROR: installation of foo-1.2.3 failed: disk is too small",
                                       "ERROR: installation of foo-1.2.3 failed: disk error",
                                       "ERROR: installation of foo-1.2.3 failed: could not create /flash/foo/bin: "
-                                      "Permission denied"}),
+                                      "Permission denied",
+                                      "ERROR: installation of system-6.46.1 failed: broken package"}),
             repository().logLines);
-}
-
-TEST_F(Messages, BundleMembersAreReportedByTheirBundle) {
-  Package member("dhcp");
-  member.version = makeVersion(6, 46, Final, 0);
-  member.bundle = Relation{"system", makeVersion(6, 46, Final, 1), makeVersion(6, 46, Final, 1), 0};
-  reportBrokenPackage(member);
-  errno = 28;
-  reportWriteFailure(member, "/flash/x");
-  EXPECT_EQ("ERROR: installation of system-6.46.1 failed: broken package\n"
-            "ERROR: installation of system-6.46.1 failed: disk is too small\n",
-            take());
 }
