@@ -19,8 +19,8 @@ class ActionStaging : public ResolveTest {
     if (state == "disabled") root_.write("/flash/var/pdb/" + name + "/disabled", "auto\n");
     if (state == "enabled") root_.write("/flash/var/pdb/" + name + "/enabled", "user\n");
   }
-  Package& addInstalled(const std::string& name) {
-    Package& package = add(name);
+  Package& addInstalled(const std::string& name, const Installed& setup = {}) {
+    Package& package = add(name, setup);
     package.files.insert("/flash/bin/" + name);
     return package;
   }
@@ -36,8 +36,7 @@ TEST_F(ActionStaging, UninstallRemovesFilesEntryAndImageSilently) {
   root_.write("/flash/var/pdb/gone/image", "stored package");
   installOnDisk("stays");
   EXPECT_TRUE(root_.runInside([&] {
-    Package& gone = addInstalled("gone");
-    gone.action = A::Uninstall;
+    addInstalled("gone", {.action = A::Uninstall});
     addInstalled("stays");
     StagedChanges staged;
     EXPECT_TRUE(applyActions(repo(), 1, staged));
@@ -56,10 +55,8 @@ TEST_F(ActionStaging, DisableWritesTheStateFiles) {
   installOnDisk("byauto");
   installOnDisk("keeper");
   EXPECT_TRUE(root_.runInside([&] {
-    Package& byUser = addInstalled("byuser");
-    byUser.byUser = true;
-    byUser.action = A::Disable;
-    addInstalled("byauto").action = A::Disable;
+    addInstalled("byuser", {.action = A::Disable}).byUser = true;
+    addInstalled("byauto", {.action = A::Disable});
     addInstalled("keeper");
     StagedChanges staged;
     EXPECT_TRUE(applyActions(repo(), 1, staged));
@@ -81,13 +78,9 @@ TEST_F(ActionStaging, EnableWritesTheStateFilesInDependencyOrder) {
   installOnDisk("lib", "disabled");
   installOnDisk("keeper");
   EXPECT_TRUE(root_.runInside([&] {
-    Package& app = addInstalled("app");
-    app.disabled = true;
+    Package& app = addInstalled("app", {.action = A::Enable, .disabled = true, .dependencies = {rel("lib")}});
     app.byUser = true;
-    app.action = A::Enable;
-    app.dependencies = {rel("lib")};
-    Package& lib = addInstalled("lib");
-    lib.disabled = true;  // enabled because app needs it
+    Package& lib = addInstalled("lib", {.disabled = true});  // enabled because app needs it
     addInstalled("keeper");
     StagedChanges staged;
     EXPECT_TRUE(applyActions(repo(), 1, staged));
@@ -106,15 +99,9 @@ TEST_F(ActionStaging, RecordsWithoutAnEntryNameStageNothing) {
   installOnDisk("keeper");
   EXPECT_TRUE(root_.runInside([&] {
     addInstalled("keeper");
-    Package& blocker = add("");
-    blocker.conflicts = {rel("member")};
-    blocker.action = A::Disable;
-    Package& dotted = add("..");
-    dotted.action = A::Uninstall;
-    Package& hidden = add("");
-    hidden.disabled = true;
-    hidden.byUser = true;
-    hidden.action = A::Enable;
+    add("", {.action = A::Disable, .conflicts = {rel("member")}});
+    add("..", {.action = A::Uninstall});
+    add("", {.action = A::Enable, .disabled = true}).byUser = true;
     StagedChanges staged;
     EXPECT_TRUE(applyActions(repo(), 0, staged));
     EXPECT_TRUE(staged.empty()) << staged.begin()->first;

@@ -37,13 +37,10 @@ TEST_F(CheckCandidate, ComparesWithTheInstalledPackageOfTheSameName) {
   EXPECT_EQ(2u, log().size());
 }
 
-TEST_F(CheckCandidate, EqualVersionIsDecidedByBuildTime) {
+TEST_F(CheckCandidate, EqualVersionIsDecidedByBuildTimeAndBrandingNeverCompared) {
   add("a", kV1, 100);
   EXPECT_EQ(kOutcomeNewer, checkCandidate(repo(), 0, candidate("a", kV1, 101)));
   EXPECT_EQ(kOutcomeOlder, checkCandidate(repo(), kOutcomeOlder, candidate("a", kV1, 99)));
-}
-
-TEST_F(CheckCandidate, BrandingIsNeverCompared) {
   add("branding", kV1, 500);
   flaggedState = true;
   EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate("branding", kV1, 100)));
@@ -104,9 +101,7 @@ TEST_F(CheckCandidate, ArchitectureMustMatchWhenGiven) {
 }
 
 TEST_F(CheckCandidate, OnlyTheFirstMissingDependencyIsReported) {
-  Package& provider = add("lib");
-  provider.disabled = true;
-  provider.action = A::Uninstall;  // still counts here
+  add("lib", {.action = A::Uninstall, .disabled = true});  // still counts here
   PackageInfo info = candidate("a");
   info.dependencies = {rel("lib"), rel("x", kV2), rel("y")};
   EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), 0, info));
@@ -115,9 +110,7 @@ TEST_F(CheckCandidate, OnlyTheFirstMissingDependencyIsReported) {
 }
 
 TEST_F(CheckCandidate, ConflictsCountOnlyWithEnabledPackages) {
-  Package& rival = add("rival");
-  rival.conflicts = {rel("a")};
-  rival.disabled = true;
+  Package& rival = add("rival", {.disabled = true, .conflicts = {rel("a")}});
   EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate("a")));
   rival.disabled = false;
   EXPECT_EQ(kOutcomeConflicts, checkCandidate(repo(), 0, candidate("a")));
@@ -129,8 +122,7 @@ TEST_F(CheckCandidate, ConflictsCountOnlyWithEnabledPackages) {
 
 TEST_F(CheckCandidate, PrintsOnlyTheFirstUntoleratedOutcome) {
   add("a", kV2);
-  Package& rival = add("rival");
-  rival.conflicts = {rel("a")};
+  add("rival", {.conflicts = {rel("a")}});
   PackageInfo info = candidate("a", kV1);
   info.architecture = "arm";
   info.dependencies = {rel("missing")};
