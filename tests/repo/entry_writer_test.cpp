@@ -105,7 +105,7 @@ TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
   }
 }
 
-TEST(EntryWriter, NamesWithoutAValidEntryDirectoryGetNothing) {
+TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   ScratchRoot root;
   root.write("/flash/var/pdb/image", "database-level file");
   root.write("/flash/var/disabled", "x");
@@ -134,14 +134,7 @@ TEST(EntryWriter, NamesWithoutAValidEntryDirectoryGetNothing) {
     }
     EXPECT_NE(console.str().find("ERROR: installation of ..-1.0 failed: broken package\n"), std::string::npos)
         << console.str();
-  }));
-}
-
-TEST(EntryWriter, UnrepresentableMetadataIsRefusedBeforeAnythingIsStaged) {
-  ScratchRoot root;
-  EXPECT_TRUE(root.runInside([] {
-    std::ostringstream console;
-    setConsoleStream(&console);
+    // Metadata the entry files cannot hold is refused before anything is staged.
     for (int form = 0; form < 4; ++form) {
       Package p = fooPackage();
       if (form == 0) p.dependencies = {{"two words", 0, 0, 0}};
