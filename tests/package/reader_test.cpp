@@ -78,9 +78,23 @@ struct Reading {
   explicit Reading(const std::string& bytes, bool hashing = true) : source(bytes), reader(&source, hashing, nullptr) {
     acceptAll(reader);
   }
+  // Reads the header group; the reader stays on the part after it.
+  PackageInfo header() {
+    PackageInfo info;
+    EXPECT_EQ(PartHeader, reader.nextPart());
+    EXPECT_TRUE(reader.readHeader(info));
+    return info;
+  }
   std::stringbuf source;
   PackageReader reader;
 };
+
+// A file of the given parts, each {type, data}, in order.
+std::string parts(const std::vector<std::pair<uint16_t, std::string>>& list) {
+  qpk::PartWriter w;
+  for (const auto& [type, data] : list) w.part(type, data);
+  return w.finish();
+}
 
 std::string readPart(PackageReader& reader) {
   std::string data(reader.remaining(), '\0');
@@ -164,9 +178,7 @@ TEST(PackageReader, RoundTripsEveryPartForBothMagics) {
     PackageReader& reader = readerOf.reader;
     EXPECT_EQ(magic, reader.magic());
     EXPECT_EQ(file.size(), reader.fileSize());
-    ASSERT_EQ(PartHeader, reader.nextPart());
-    PackageInfo info;
-    ASSERT_TRUE(reader.readHeader(info));
+    PackageInfo info = readerOf.header();
     EXPECT_FALSE(info.isBundle);
     EXPECT_EQ("routing", info.name);
     EXPECT_EQ(s.version, info.version);
@@ -202,26 +214,18 @@ TEST(PackageReader, HeaderFieldEdgesAndPartsOutOfOrder) {
     std::string file = build(s);
     EXPECT_EQ(writeFlags ? 36u : 32u, walk(file)[0].length);
     Reading readerOf(file, false);
-    PackageReader& reader = readerOf.reader;
-    ASSERT_EQ(PartHeader, reader.nextPart());
-    PackageInfo info;
-    ASSERT_TRUE(reader.readHeader(info));
+    PackageInfo info = readerOf.header();
     EXPECT_EQ("sixteen-chars-ab", info.name);
     EXPECT_EQ(writeFlags ? 3u : 0u, info.flags);  // a 32-byte header has no flags word
     EXPECT_EQ("i386", info.architecture);
     EXPECT_FALSE(info.hasBlob);
   }
   // An architecture after the relations is outside the header group: left to the caller.
-  qpk::PartWriter w;
-  w.part(PartHeader, qpk::encodeHeader("p", 1, 2, 0, true));
-  w.part(PartDependencies, qpk::encodeRelations({{"a", 0, 0, 0}}));
-  w.part(PartArchitecture, "arm");
-  std::string file = w.finish();
-  Reading readerOf(file);
+  Reading readerOf(parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)},
+                           {PartDependencies, qpk::encodeRelations({{"a", 0, 0, 0}})},
+                           {PartArchitecture, "arm"}}));
   PackageReader& reader = readerOf.reader;
-  ASSERT_EQ(PartHeader, reader.nextPart());
-  PackageInfo info;
-  ASSERT_TRUE(reader.readHeader(info));
+  PackageInfo info = readerOf.header();
   EXPECT_EQ("i386", info.architecture);
   EXPECT_EQ(1u, info.dependencies.size());
   EXPECT_EQ(PartArchitecture, reader.partType());
@@ -284,22 +288,15 @@ TEST(PackageReader, DigestCoversSkippedPartsFromTheFirstSha256Switch) {
   EXPECT_EQ("S" + digestOf(file, walk(file)[1].offset, walk(file).back().offset + 6, true), digestAtSignature(file, &at));
   // A switch after the header starts the digest there; a second one does not
   // restart it. Skipped parts (unknown, longer than a skip chunk) are digested.
-  qpk::PartWriter w;
-  w.part(PartHeader, qpk::encodeHeader("p", 1, 2, 0, true));
-  w.part(PartNote, "before");
-  w.part(PartDigestSwitch, "");
-  w.part(200, std::string(40000, 'u'));
-  w.part(PartDigestSwitch, "zz");
-  w.part(PartSignature, std::string(68, '\0'));
-  std::string hand = w.finish();
+  std::string hand = parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)}, {PartNote, "before"},
+                            {PartDigestSwitch, ""}, {200, std::string(40000, 'u')}, {PartDigestSwitch, "zz"},
+                            {PartSignature, std::string(68, '\0')}});
   std::string digest = digestAtSignature(hand, &at);
   EXPECT_EQ("S" + digestOf(hand, walk(hand)[2].offset, at, true), digest);
   // Without a switch: SHA-1 from after the 8-byte file header (and 12 zero bytes after it).
-  qpk::PartWriter sha1;
-  sha1.part(PartHeader, qpk::encodeHeader("p", 1, 2, 0, true));
-  sha1.part(PartText2, "");  // zero length, not accepted
-  sha1.part(PartSignature, std::string(68, '\0'));
-  std::string plain = sha1.finish();
+  std::string plain = parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)},
+                             {PartText2, ""},  // zero length, not accepted
+                             {PartSignature, std::string(68, '\0')}});
   digest = digestAtSignature(plain, &at);
   EXPECT_EQ("1" + digestOf(plain, 8, at, false), digest);
 }
@@ -409,11 +406,7 @@ TEST(PackageReader, ShortForeignAndCutFilesEndCleanly) {
   PackageReader reader(&empty, false, nullptr);
   EXPECT_EQ(0xFFFFFFFFu, reader.magic());
   // A zero-length part is accepted; a read on it fails and ends the file.
-  qpk::PartWriter w;
-  w.part(PartNote, "");
-  w.part(PartNote, "x");
-  std::string zero = w.finish();
-  std::stringbuf zeroSource(zero);
+  std::stringbuf zeroSource(parts({{PartNote, ""}, {PartNote, "x"}}));
   PackageReader zeroReader(&zeroSource, false, nullptr);
   zeroReader.accept(PartNote);
   ASSERT_EQ(PartNote, zeroReader.nextPart());
@@ -430,17 +423,10 @@ TEST(PackageReader, HostileLengthsDoNotAllocateOrLoop) {
   w.raw(std::string("\x17\x00\xf0\xff\xff\xff", 6) + std::string(40, 'n'));
   std::string file = w.finish();
   Reading readerOf(file);
-  PackageReader& reader = readerOf.reader;
-  ASSERT_EQ(PartHeader, reader.nextPart());
-  PackageInfo info;
-  EXPECT_TRUE(reader.readHeader(info));
-  EXPECT_EQ(std::string(40, 'n'), info.note);
-  EXPECT_EQ(-1, reader.partType());
+  EXPECT_EQ(std::string(40, 'n'), readerOf.header().note);
+  EXPECT_EQ(-1, readerOf.reader.partType());
   // A relation list claiming 65535 entries in 40 bytes.
-  qpk::PartWriter r;
-  r.part(PartDependencies, std::string("\xff\xff", 2) + std::string(38, 'a'));
-  std::string rel = r.finish();
-  std::stringbuf relSource(rel);
+  std::stringbuf relSource(parts({{PartDependencies, std::string("\xff\xff", 2) + std::string(38, 'a')}}));
   PackageReader relReader(&relSource, false, nullptr);
   relReader.accept(PartDependencies);
   ASSERT_EQ(PartDependencies, relReader.nextPart());
@@ -448,17 +434,11 @@ TEST(PackageReader, HostileLengthsDoNotAllocateOrLoop) {
   EXPECT_FALSE(relReader.readRelations(list));
   EXPECT_EQ(1u, list.size());
   // A long text part keeps its first 4096 bytes and moves on.
-  qpk::PartWriter t;
-  t.part(PartHeader, qpk::encodeHeader("p", 1, 2, 0, true));
-  t.part(PartNote, std::string(10000, 'z'));
-  t.part(PartFiles, "");
-  std::string longNote = t.finish();
-  Reading longReaderOf(longNote);
-  PackageReader& longReader = longReaderOf.reader;
-  ASSERT_EQ(PartHeader, longReader.nextPart());
-  ASSERT_TRUE(longReader.readHeader(info));
-  EXPECT_EQ(4096u, info.note.size());
-  EXPECT_EQ(PartFiles, longReader.partType());
+  Reading longNote(parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)},
+                          {PartNote, std::string(10000, 'z')},
+                          {PartFiles, ""}}));
+  EXPECT_EQ(4096u, longNote.header().note.size());
+  EXPECT_EQ(PartFiles, longNote.reader.partType());
 }
 
 TEST(InstallProgress, BarFillsWithThePositionAndStaysInBounds) {
