@@ -28,6 +28,20 @@ qpk::BundleSpec bun(const char* versionText, std::vector<qpk::PackageSpec> membe
   return bundle("bun", versionText, std::move(members));
 }
 
+// A recorded entry's small files (a bundle has no "files"), with what else
+// is expected on flash.
+Tree entry(const std::string& name, const char* versionText, const char* files, Tree also = {}) {
+  const std::string dir = "/flash/var/pdb/" + name + "/";
+  also.insert({{dir + "version", versionLine(versionText)}, {dir + "deps", ""}});
+  if (files != nullptr) also[dir + "files"] = files;
+  return also;
+}
+
+Tree operator+(Tree a, const Tree& b) {
+  a.insert(b.begin(), b.end());
+  return a;
+}
+
 // Installs bytes through one run and drops the marker, so later runs can be
 // checked for it.
 void installFirst(ScratchRoot& root, const std::string& bytes) {
@@ -41,23 +55,19 @@ TEST(StdinMode, FreshInstallAndUpgrade) {
   RunResult run = pipeIn(root, build(hello("1.0", {file("/bin/hello", "#!/bin/sh\n"), file("etc/old", std::string("a\0b", 3))})));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   // Without a blob there is no entry to keep the stream's copy in: it is gone.
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/hello", "#!/bin/sh\n"},
-                                   {"/flash/etc/old", std::string("a\0b", 3)},
-                                   {"/flash/var/pdb/hello/version", versionLine("1.0")},
-                                   {"/flash/var/pdb/hello/files", "flash/bin/hello\nflash/etc/old\n"},
-                                   {"/flash/var/pdb/hello/deps", ""},
-                                   {"/flash/PCKGS_CHANGED", ""}}));
+  EXPECT_EQ(flashTree(root), entry("hello", "1.0", "flash/bin/hello\nflash/etc/old\n",
+                                   {{"/flash/bin/hello", "#!/bin/sh\n"},
+                                    {"/flash/etc/old", std::string("a\0b", 3)},
+                                    {"/flash/PCKGS_CHANGED", ""}}));
   EXPECT_FALSE(root.exists("/image"));
   root.remove("/flash/PCKGS_CHANGED");
   // The upgrade removes what the old version had.
   run = pipeIn(root, build(hello("1.1", {file("/bin/hello", "two"), file("/etc/new", std::string("y\0", 2))})));
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/hello", "two"},
-                                   {"/flash/etc/new", std::string("y\0", 2)},
-                                   {"/flash/var/pdb/hello/version", versionLine("1.1")},
-                                   {"/flash/var/pdb/hello/files", "flash/bin/hello\nflash/etc/new\n"},
-                                   {"/flash/var/pdb/hello/deps", ""},
-                                   {"/flash/PCKGS_CHANGED", ""}}));
+  EXPECT_EQ(flashTree(root), entry("hello", "1.1", "flash/bin/hello\nflash/etc/new\n",
+                                   {{"/flash/bin/hello", "two"},
+                                    {"/flash/etc/new", std::string("y\0", 2)},
+                                    {"/flash/PCKGS_CHANGED", ""}}));
 }
 
 TEST(StdinMode, EqualVersionIsRefusedOrCountedWhenReinstalling) {
@@ -89,13 +99,10 @@ TEST(StdinMode, ConflictingPackageGoesInDisabled) {
   const RunResult run = pipeIn(root, build(spec("second", "1.0", {file("/bin/second", "2")})));
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.outPlain.find("conflicts"), std::string::npos) << run.out;
-  expected.insert({{"/flash/x/second/bin/second", "2"},
-                   {"/flash/var/pdb/second/version", versionLine("1.0")},
-                   {"/flash/var/pdb/second/files", "flash/x/second/bin/second\n"},
-                   {"/flash/var/pdb/second/deps", ""},
-                   {"/flash/var/pdb/second/disabled", "auto\n"},
-                   {"/flash/PCKGS_CHANGED", ""}});
-  EXPECT_EQ(flashTree(root), expected);
+  EXPECT_EQ(flashTree(root), expected + entry("second", "1.0", "flash/x/second/bin/second\n",
+                                              {{"/flash/x/second/bin/second", "2"},
+                                               {"/flash/var/pdb/second/disabled", "auto\n"},
+                                               {"/flash/PCKGS_CHANGED", ""}}));
 }
 
 TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntryAndItsImage) {
@@ -143,31 +150,18 @@ TEST(StdinMode, BundleWithAMemberListAndANewVersionDroppingAMember) {
   b.memberList = std::vector<Relation>{relation("beta")};  // listed members come out disabled
   RunResult run = pipeIn(root, buildBundle(b));
   EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/alpha", "a"},
-                                   {"/flash/x/beta/bin/beta", "b"},
-                                   {"/flash/var/pdb/alpha/version", versionLine("1.0")},
-                                   {"/flash/var/pdb/alpha/files", "flash/bin/alpha\n"},
-                                   {"/flash/var/pdb/alpha/deps", ""},
-                                   {"/flash/var/pdb/alpha/bundle", "bun\n"},
-                                   {"/flash/var/pdb/beta/version", versionLine("1.0")},
-                                   {"/flash/var/pdb/beta/files", "flash/x/beta/bin/beta\n"},
-                                   {"/flash/var/pdb/beta/deps", ""},
-                                   {"/flash/var/pdb/beta/bundle", "bun\n"},
-                                   {"/flash/var/pdb/beta/disabled", "auto\n"},
-                                   {"/flash/var/pdb/bun/version", versionLine("1.0")},
-                                   {"/flash/var/pdb/bun/deps", ""},
-                                   {"/flash/PCKGS_CHANGED", ""}}));
+  EXPECT_EQ(flashTree(root),
+            entry("alpha", "1.0", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
+                entry("beta", "1.0", "flash/x/beta/bin/beta\n",
+                      {{"/flash/x/beta/bin/beta", "b"}, {"/flash/var/pdb/beta/bundle", "bun\n"},
+                       {"/flash/var/pdb/beta/disabled", "auto\n"}}) +
+                entry("bun", "1.0", nullptr, {{"/flash/PCKGS_CHANGED", ""}}));
   run = pipeIn(root, buildBundle(bun("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})})));
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.outPlain.find("beta"), std::string::npos) << run.out;
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/alpha", "a2"},
-                                   {"/flash/var/pdb/alpha/version", versionLine("1.1")},
-                                   {"/flash/var/pdb/alpha/files", "flash/bin/alpha\n"},
-                                   {"/flash/var/pdb/alpha/deps", ""},
-                                   {"/flash/var/pdb/alpha/bundle", "bun\n"},
-                                   {"/flash/var/pdb/bun/version", versionLine("1.1")},
-                                   {"/flash/var/pdb/bun/deps", ""},
-                                   {"/flash/PCKGS_CHANGED", ""}}));
+  EXPECT_EQ(flashTree(root),
+            entry("alpha", "1.1", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a2"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
+                entry("bun", "1.1", nullptr, {{"/flash/PCKGS_CHANGED", ""}}));
 }
 
 TEST(StdinMode, FailuresBecomeExitStatuses) {
