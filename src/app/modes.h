@@ -2,7 +2,15 @@
 #pragma once
 #include <cstdint>
 
+#include "staging/staged_changes.h"
+
 class Repository;
+
+inline constexpr const char* kChangedMarker = "/flash/PCKGS_CHANGED";
+
+// Stages the empty changed-packages marker; false (with an error printed)
+// when its temporary cannot be made, in which case nothing may be committed.
+bool stageChangedMarker(StagedChanges& staged);
 
 int runShowMode(Repository& repository);
 int runCleanupMode(Repository& repository);

@@ -10,7 +10,6 @@
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/install_stream.h"
-#include "staging/atomic_writer.h"
 #include "staging/commit.h"
 #include "staging/staged_changes.h"
 
@@ -57,10 +56,13 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
       stageMove(staged, kStagedImagePath, directory + "image");
       keepCopy = true;
     }
-    std::ofstream marker;
-    openAtomic(marker, staged, "/flash/PCKGS_CHANGED", 1, 0);
-    marker.close();
-    commitChanges(staged, false);
+    if (stageChangedMarker(staged)) {
+      commitChanges(staged, false);
+    } else {
+      discardChanges(staged);
+      keepCopy = false;
+      result = 255;
+    }
   } else {
     // A failed installation changes nothing on flash: the package it was
     // to replace keeps its files and entry, and scheduled actions wait.

@@ -1,30 +1,19 @@
 // The default run: carry out the scheduled requests, install the uploads,
 // check the disk space, and commit at once or leave a manifest ("--safe").
-#include <fstream>
-
 #include "app/modes.h"
 #include "console/messages.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/check_candidate.h"
-#include "staging/atomic_writer.h"
 #include "staging/commit.h"
 #include "upgrade/disk_space.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace {
 
-constexpr const char* kChangedMarker = "/flash/PCKGS_CHANGED";
-
 // -margin bytes short, in whole kB rounded up past the next boundary.
 int shortfallKilobytes(int64_t margin) {
   return static_cast<int>(-margin / 1024 + 1);
-}
-
-// The marker is an empty file: the system only looks at whether it exists.
-void stageChangedMarker(StagedChanges& staged) {
-  std::ofstream marker;
-  openAtomic(marker, staged, kChangedMarker, 1, 0);
 }
 
 }  // namespace
@@ -56,10 +45,17 @@ int runUpgradeMode(Repository& repository, uint32_t tolerated, bool commitAtOnce
     }
   }
 
+  // The marker is staged before the "installed" lines: when it cannot be
+  // made, nothing is committed and nothing may be reported as installed.
+  if (!staged.empty() && !stageChangedMarker(staged)) {
+    discardChanges(staged);
+    installed.clear();
+    result = 28;
+  }
+
   for (const PackageInfo& package : installed) printInfo("installed %s", packageLabel(package).c_str());
 
   if (!staged.empty()) {
-    stageChangedMarker(staged);
     if (commitAtOnce) {
       commitChanges(staged, false);
       runPostCommitProgram("/flash", "/bin/varn", "varn");
