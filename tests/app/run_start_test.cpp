@@ -40,7 +40,8 @@ TEST(RunStart, UnknownAndIncompleteWordsPrintUsageAndChangeNothing) {
   ScratchRoot root;
   std::vector<std::string> before = root.list("/");
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {"--bogus"}, {"-r"}, {"--month"}, {"-q", "--bogus"}, {"--show", "-x"}, {"--bogus", "--commit"}}) {
+           {"--bogus"}, {"-r"}, {"--month"}, {"-q", "--bogus"}, {"--show", "-x"}, {"--bogus", "--commit"}, {"-Q"},
+           {"--SHOW"}, {"--show="}, {""}, {"-rr", "/x"}, {"--safe", "--cleanupx"}}) {
     RunResult result = root.run(args);
     EXPECT_EQ(0, result.status) << args.back();
     EXPECT_EQ(kUsage, result.out) << args.back();
