@@ -52,6 +52,14 @@ class Blockers {
   std::vector<const Package*> records_;  // owned by repository_.packages
 };
 
+// A bundle stream that breaks off or goes on with something else is named
+// as broken: in an upgrade run the whole upgrade is dropped for it, and
+// without a word the run would end as if nothing had been uploaded.
+int brokenBundle(const Relation& bundle, int result) {
+  printError("installation of %s failed: broken package", relationLabel(bundle).c_str());
+  return result;
+}
+
 // Installs the members that follow the bundle header (and its member list);
 // returns the stream's result code. formerMembers loses every name installed.
 int installMembers(Repository& repository, StagedChanges& staged, PackageReader& reader, uint32_t tolerated,
@@ -60,7 +68,7 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
   if (reader.partType() == PartBundleMembers) {
     std::vector<Relation> listed;
     // A member list cut short leaves the stream unusable for the members.
-    if (!reader.readRelations(listed)) return 2;
+    if (!reader.readRelations(listed)) return brokenBundle(bundle, 2);
     for (const Relation& member : listed) {
       if (choices.find(member.name) == choices.end()) blockers.add(member.name);
     }
@@ -79,8 +87,8 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
     ++members;
   }
   if (reader.partType() == PartArchitecture) reader.nextPart();
-  if (reader.partType() != -1) return 2;
-  if (members == 0) return 3;
+  if (reader.partType() != -1) return brokenBundle(bundle, 2);
+  if (members == 0) return brokenBundle(bundle, 3);
   // A stream cut exactly between two members ends like a whole bundle; the
   // length its file header declares tells (a piped bundle has no file size
   // to compare). Every member read was whole, but the bundle is not.
@@ -97,7 +105,10 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
   if (bootImageOut != nullptr) *bootImageOut = false;
   auto bundle = std::make_unique<Package>();
   if (!reader.readHeader(*bundle)) return 1;
-  if (!bundle->dependencies.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) return 1;
+  if (!bundle->dependencies.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) {
+    reportBrokenPackage(*bundle);
+    return 1;
+  }
   if (!hasUsablePackageNames(*bundle)) {
     reportBrokenPackage(*bundle);
     return 1;
