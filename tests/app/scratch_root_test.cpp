@@ -30,17 +30,15 @@ TEST(ScratchRoot, LayoutAndRemoval) {
   EXPECT_EQ(0, ::lstat(INSTALLER_SOURCE_DIR "/CMakeLists.txt", &st));
 }
 
+// Input far larger than a pipe's buffer is fed while both outputs are
+// drained; only PATH and the given variables reach the program.
 TEST(ScratchRoot, RunFeedsLargeInputAndPassesOnlyTheGivenEnvironment) {
   std::string input(3 << 20, 'x');
-  for (size_t i = 0; i < input.size(); i += 4096) input[i] = '\n';
-  RunResult result = runProgram({"/bin/cat"}, {}, input);
-  EXPECT_EQ(0, result.status);
-  EXPECT_EQ(input, result.out);
-  result = runProgram({"/bin/sh", "-c", "env; echo oops >&2; exit 3"}, {{"board", "x86"}}, "");
+  RunResult result = runProgram({"/bin/sh", "-c", "cat; env >&2; exit 3"}, {{"board", "x86"}}, input);
   EXPECT_EQ(3, result.status);
-  EXPECT_NE(std::string::npos, result.out.find("board=x86\n"));
-  EXPECT_EQ(std::string::npos, result.out.find("HOME="));
-  EXPECT_EQ("oops\n", result.err);
+  EXPECT_TRUE(input == result.out);
+  EXPECT_NE(std::string::npos, result.err.find("board=x86\n"));
+  EXPECT_EQ(std::string::npos, result.err.find("HOME="));
 }
 
 TEST(ScratchRoot, OutPlainDropsOverwrittenProgressLines) {
@@ -57,15 +55,8 @@ TEST(ScratchRoot, OutPlainDropsOverwrittenProgressLines) {
   EXPECT_EQ("\nResuming upgrade...\nWARNING: careful\nenabled foo-1.0\n", result.outPlain);
 }
 
-TEST(ScratchRoot, RunInsideSeesTheRootAndReportsFailures) {
+TEST(ScratchRoot, RunInsideReportsFailures) {
   ScratchRoot root;
-  root.write("/ram/SECURE", "");
-  EXPECT_TRUE(root.runInside([] {
-    struct stat st;
-    EXPECT_EQ(0, ::stat("/ram/SECURE", &st));
-    std::ofstream("/flash/made-inside") << "yes";
-  }));
-  EXPECT_EQ("yes", root.read("/flash/made-inside"));
   EXPECT_FALSE(root.runInside([] {
     ::close(1);  // the child's deliberate failure need not show in the log
     ADD_FAILURE() << "deliberate failure inside the child";
