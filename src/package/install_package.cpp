@@ -1,6 +1,8 @@
 #include "package/install_package.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <memory>
@@ -63,6 +65,10 @@ bool ownsRecord(const Repository& repository, const Package* record) {
   return false;
 }
 
+void reportBrokenMember(const Relation& bundle) {
+  printError("installation of %s failed: broken package", relationLabel(bundle).c_str());
+}
+
 // Names the first dependency that nothing provides any more, as the
 // acceptance check would have had the replaced package not counted.
 void reportLostDependency(const Repository& repository, const std::string& label,
@@ -91,7 +97,14 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
                         std::string* directoryOut, bool* bootImageOut) {
   auto record = std::make_unique<Package>();
-  if (!reader.readHeader(*record)) return nullptr;
+  // A stand-alone stream whose header cannot be read is no package at all.
+  // A member's header stands where the bundle promised one: a cut there
+  // breaks the bundle, which must be said, or an upgrade run would drop
+  // everything unexplained.
+  if (!reader.readHeader(*record)) {
+    if (bundle != nullptr) reportBrokenMember(*bundle);
+    return nullptr;
+  }
   if (bundle != nullptr && record->name == bundle->name) return nullptr;
   // A package without a database entry has no directory to keep its image
   // in: naming one would put its image under an installed package's name.
@@ -151,7 +164,12 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   }
 
   installProgress(*record, reader);
-  if (recorded && !prepareEntryDirectory(*record, staged)) return nullptr;
+  if (recorded && !prepareEntryDirectory(*record, staged)) {
+    // Something other than a directory holds the entry's path.
+    printError("installation of %s failed: could not create %s: %s", reportLabel(*record).c_str(),
+               entryDirectory(*record).c_str(), std::strerror(ENOTDIR));
+    return nullptr;
+  }
 
   if (reader.partType() == PartBlob) {
     uint32_t left = reader.partLength();

@@ -51,3 +51,51 @@ TEST(InstallPackageConformance, LostSelfProvidedDependencyIsReportedThroughStand
 }
 
 }  // namespace
+
+namespace {
+
+// Refusals that used to be silent: the upgrade run drops everything for
+// them, so each must say why.
+const char* const kBrokenBundle = "ERROR: installation of bun-1.0 failed: broken package";
+
+void installBase(ScratchRoot& root) {
+  upload(root, "base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")})));
+  ASSERT_EQ(root.run({}).status, 0);
+  root.remove("/rw/pckg/.download/base.qpk");
+  root.remove("/flash/PCKGS_CHANGED");
+}
+
+TEST(InstallPackageConformance, PipedBundleCutInsideAMemberHeaderIsNamed) {
+  const std::string whole = buildBundle(
+      bundle("bun", "1.0", {spec("a", "1.0", {file("/bin/a", "a")}), spec("b", "1.0", {file("/bin/b", "b")})}));
+  // The second type-1 part header, then 10 bytes of its header data.
+  size_t at = 8, headers = 0;
+  while (at + 6 <= whole.size()) {
+    const auto* p = reinterpret_cast<const uint8_t*>(whole.data() + at);
+    if ((p[0] | p[1] << 8) == PartHeader && ++headers == 2) break;
+    at += 6 + (p[2] | p[3] << 8 | p[4] << 16 | static_cast<uint32_t>(p[5]) << 24);
+  }
+  ASSERT_EQ(headers, 2u);
+  ScratchRoot root;
+  installBase(root);
+  const RunResult run = root.run({"-"}, {}, whole.substr(0, at + 6 + 10));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(hasLine(run.outPlain, kBrokenBundle)) << run.outPlain;
+  EXPECT_FALSE(root.exists("/flash/bin/a"));
+}
+
+TEST(InstallPackageConformance, EntryPathHeldByAFileIsNamed) {
+  ScratchRoot root;
+  installBase(root);
+  root.write("/flash/var/pdb/foo", "not a directory");
+  upload(root, "foo.qpk", build(spec("foo", "1.0", {file("/bin/foo", "f")})));
+  const RunResult run = root.run({});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(hasLine(run.outPlain,
+                      "ERROR: installation of foo-1.0 failed: could not create /flash/var/pdb/foo/: Not a directory"))
+      << run.outPlain;
+  EXPECT_FALSE(root.exists("/flash/bin/foo"));
+  EXPECT_EQ(root.read("/flash/var/pdb/foo"), "not a directory");
+}
+
+}  // namespace
