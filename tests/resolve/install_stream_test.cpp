@@ -162,3 +162,42 @@ TEST(InstallStream, BootImageOfAnyMemberIsReported) {
 }
 
 }  // namespace
+
+// One package through the stream, for what a run through the binary cannot
+// see: markers, the conversion request, the label of a tolerated
+// reinstallation chosen disabled.
+namespace {
+
+TEST(InstallStream, SinglePackagesMarkersAndRefusals) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    StreamRun run;
+    const std::string hello = build(member("hello"));
+    ASSERT_EQ(run.install(hello), 0);
+    EXPECT_FALSE(run.staged.count("/flash/UPGRADED"));
+    const size_t stagedBefore = run.staged.size();
+    // Equal version tolerated and chosen disabled: counted with its label, nothing staged.
+    EXPECT_EQ(run.install(hello, 0x21, {{"hello", true}}), 0);
+    EXPECT_EQ(run.staged.size(), stagedBefore);
+    EXPECT_NE(run.console.str().find("installed (disabled) hello-1.0\n"), std::string::npos) << run.console.str();
+    // Branding stages both markers.
+    ASSERT_EQ(run.install(build(member("branding"))), 0);
+    EXPECT_TRUE(run.staged.count("/flash/UPGRADED") && run.staged.count("/flash/BRANDING_INSTALLED"));
+    // A system of major 6 asks for conversion even when refused.
+    qpk::PackageSpec system = member("system", "6.40");
+    system.dependencies.push_back(relation("missing"));
+    EXPECT_EQ(run.install(build(system)), 1);
+    EXPECT_TRUE(pathExists("/rw/CONVERT"));
+    ::unlink("/rw/CONVERT");
+    EXPECT_EQ(run.install(build(member("system", "7.1"))), 0);
+    EXPECT_FALSE(pathExists("/rw/CONVERT"));
+    // An unsigned package is broken.
+    qpk::PackageSpec unsigned_ = member("other");
+    unsigned_.signature = qpk::SignatureForm::None;
+    run.console.str("");
+    EXPECT_EQ(run.install(build(unsigned_)), 1);
+    EXPECT_NE(run.console.str().find("ERROR: installation of other-1.0 failed: broken package"), std::string::npos);
+  }));
+}
+
+}  // namespace
