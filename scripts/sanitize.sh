@@ -12,7 +12,16 @@ scripts/deps.sh
 mkdir -p "$BUILD"
 FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 # Compiled apart so its options hook is linked into every program of the build.
-cc -O1 -c scripts/sanitizer_defaults.c -o "$BUILD/sanitizer_defaults.o"
+# The build does not know the programs depend on it: when it changes, the
+# programs are removed so that they are linked again.
+cc -O1 -c scripts/sanitizer_defaults.c -o "$BUILD/sanitizer_defaults.o.new"
+if ! cmp -s "$BUILD/sanitizer_defaults.o.new" "$BUILD/sanitizer_defaults.o"; then
+  mv "$BUILD/sanitizer_defaults.o.new" "$BUILD/sanitizer_defaults.o"
+  find "$BUILD" -type f -perm -u+x -not -path '*/CMakeFiles/*' \
+    \( -name installer -o -name qpk -o -name 'test_*' -o -name '*_bench*' \) -exec rm -f {} +
+else
+  rm -f "$BUILD/sanitizer_defaults.o.new"
+fi
 DEFAULTS="$(pwd)/$BUILD/sanitizer_defaults.o"
 # Warnings are not errors here: the sanitizers make gcc raise false
 # maybe-uninitialized warnings inside the standard headers; the ordinary build
@@ -21,5 +30,9 @@ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_WERROR=OFF 
   -DCMAKE_CXX_FLAGS="$FLAGS" -DCMAKE_C_FLAGS="$FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$FLAGS $DEFAULTS" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-}
-ctest --test-dir "$BUILD" --output-on-failure -j2 "${@:2}"
+# Two tests compare the standard error of an installer started inside a
+# scratch root without /proc, where the sanitizer runtime cannot read the
+# program's name and warns about it on standard error before any option can
+# silence it. They run in the ordinary suite.
+ctest --test-dir "$BUILD" --output-on-failure -j2 \
+  -E '^(CommitMode.CommitsTheManifestAndKeepsIt|CancelMode.DeletesOnlyTheManifest)$' "${@:2}"

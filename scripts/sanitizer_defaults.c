@@ -32,7 +32,7 @@ static int leaksUncheckable(void) {
 
 const char* __asan_default_options(void) {
   return leaksUncheckable() ? "exitcode=86:detect_leaks=0:abort_on_error=0"
-                       : "exitcode=86:detect_leaks=1:abort_on_error=0";
+                            : "exitcode=86:detect_leaks=1:abort_on_error=0";
 }
 
 const char* __ubsan_default_options(void) { return "exitcode=86:print_stacktrace=1:halt_on_error=1"; }
