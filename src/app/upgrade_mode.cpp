@@ -53,15 +53,21 @@ int runUpgradeMode(Repository& repository, uint32_t tolerated, bool commitAtOnce
     result = 28;
   }
 
+  // In safe mode the manifest is all a later "--commit" will see. One that
+  // could not be written whole is gone, and its temporaries would wait for
+  // a commit that never comes: the run is given up like a short disk.
+  if (!staged.empty() && !commitAtOnce && !writeManifest(staged, kManifestPath)) {
+    printError("upgrade failed: could not write %s", kManifestPath);
+    discardChanges(staged);
+    installed.clear();
+    result = 28;
+  }
+
   for (const PackageInfo& package : installed) printInfo("installed %s", packageLabel(package).c_str());
 
-  if (!staged.empty()) {
-    if (commitAtOnce) {
-      commitChanges(staged, false);
-      runPostCommitProgram("/flash", "/bin/varn", "varn");
-    } else {
-      writeManifest(staged, kManifestPath);
-    }
+  if (!staged.empty() && commitAtOnce) {
+    commitChanges(staged, false);
+    runPostCommitProgram("/flash", "/bin/varn", "varn");
   }
   repository.writePostlog();
   return result;
