@@ -7,11 +7,13 @@
 namespace {
 
 constexpr char kSpinnerChars[] = "|/-\\";
-constexpr clock_t kTicksPerTurn = 20;
+constexpr unsigned long kTicksPerTurn = 20;
 
 int spinnerIndex = 0;
 bool spinnerTurned = false;
-clock_t spinnerLastTurn = 0;
+// Kept unsigned: the tick counter is a 32-bit clock_t on the router and
+// wraps; unsigned arithmetic wraps with it instead of overflowing.
+unsigned long spinnerLastTurn = 0;
 
 clock_t now() {
   struct tms unused;
@@ -27,12 +29,12 @@ void spinnerStep() {
     std::fflush(stdout);
     spinnerIndex = (spinnerIndex + 1) % 4;
     spinnerTurned = true;
-    spinnerLastTurn = t;
+    spinnerLastTurn = static_cast<unsigned long>(t);
     return;
   }
   // Unsigned, so a tick counter that wraps still gives a small difference.
-  unsigned long elapsed = static_cast<unsigned long>(t) - static_cast<unsigned long>(spinnerLastTurn);
-  if (elapsed <= static_cast<unsigned long>(kTicksPerTurn)) return;
+  unsigned long elapsed = static_cast<unsigned long>(t) - spinnerLastTurn;
+  if (elapsed <= kTicksPerTurn) return;
   spinnerLastTurn += kTicksPerTurn;
   std::fputc('\b', stdout);
   std::fputc(kSpinnerChars[spinnerIndex], stdout);
