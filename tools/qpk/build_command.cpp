@@ -153,15 +153,6 @@ bool parseRelation(const char* command, const std::string& text, bool withPriori
   return true;
 }
 
-bool readWhole(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
-  return !in.bad();
-}
-
 bool writeWhole(const char* command, const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (out) out.write(data.data(), static_cast<std::streamsize>(data.size()));
@@ -293,7 +284,7 @@ int runBuildCommand(int argc, char** argv) {
   }
   if (!blobFile.empty()) {
     std::string blob;
-    if (!readWhole(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
+    if (!readWholeFile(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
     spec.blob = blob;
   }
   if (!filesDir.empty() && !collectFiles(filesDir, &spec.files, &error)) return fail(command, error), 1;
@@ -332,7 +323,7 @@ int runBuildBundleCommand(int argc, char** argv) {
     } else if (o == "--blob") {
       std::string blobFile, blob;
       if (!opts.value(&blobFile)) return 2;
-      if (!readWhole(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
+      if (!readWholeFile(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
       spec.blob = blob;
     } else if (o.size() > 1 && o[0] == '-') {
       fail(command, "unknown option \"" + o + "\" (see qpk build-bundle --help)");
@@ -347,7 +338,7 @@ int runBuildBundleCommand(int argc, char** argv) {
   std::vector<std::string> members;
   for (const std::string& path : memberPaths) {
     std::string data;
-    if (!readWhole(path, &data)) return fail(command, "cannot read member " + path), 1;
+    if (!readWholeFile(path, &data)) return fail(command, "cannot read member " + path), 1;
     members.push_back(std::move(data));
   }
   std::string file, error;

@@ -14,15 +14,6 @@ namespace qpk {
 
 namespace {
 
-bool readWhole(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
-  return !in.bad();
-}
-
 bool walk(const std::string& root, const std::string& relative, std::vector<FileEntry>* files,
           std::string* error) {
   std::string dirPath = root + relative;
@@ -51,7 +42,7 @@ bool walk(const std::string& root, const std::string& relative, std::vector<File
       FileEntry f;
       f.path = rel;
       f.mode = static_cast<uint16_t>(0x8000 | (st.st_mode & 07777));
-      if (!readWhole(root + rel, &f.data)) {
+      if (!readWholeFile(root + rel, &f.data)) {
         *error = "cannot read " + root + rel;
         return false;
       }
@@ -74,6 +65,15 @@ bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, s
   std::sort(files->begin(), files->end(),
             [](const FileEntry& a, const FileEntry& b) { return a.path < b.path; });
   return true;
+}
+
+bool readWholeFile(const std::string& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *out = text.str();
+  return !in.bad();
 }
 
 }  // namespace qpk

@@ -90,15 +90,6 @@ bool writeKeyFile(const std::string& path, const uint8_t key[32], bool secret, b
   return ok;
 }
 
-bool readWhole(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *out = buffer.str();
-  return !in.bad();
-}
-
 // Writes next to the target and renames, so a failed write leaves the old file.
 bool writeReplacing(const std::string& path, const std::string& data, std::string* error) {
   std::string temporary = path + ".qpk-new";
@@ -228,7 +219,7 @@ int runSignCommand(int argc, char** argv) {
     keys.hasEddsa = true;
   }
   std::string file;
-  if (!readWhole(input, &file)) return fail("sign", "cannot read " + input);
+  if (!readWholeFile(input, &file)) return fail("sign", "cannot read " + input);
   if (!resignPackageFile(&file, keys, shortForm ? SignatureForm::Short : SignatureForm::Long, &error)) {
     return fail("sign", input + ": " + error);
   }

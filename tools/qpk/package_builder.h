@@ -94,6 +94,8 @@ bool spliceBundle(const BundleSpec& spec, const std::vector<std::string>& member
 // it made absolute ("/bin/x"), in byte order, permission bits kept. Other
 // kinds of entries are left out. False (with error) when it cannot be read.
 bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::string* error);
+// The whole content of a file; false when it cannot be read.
+bool readWholeFile(const std::string& path, std::string* out);
 
 // Low-level writer for hand-shaped files (tests of bad input).
 class PartWriter {
