@@ -3,6 +3,7 @@
 // (standard input). The first input byte picks the list and the source; the
 // rest is the package file.
 #include <cstdint>
+#include <sstream>
 #include <vector>
 
 #include "fuzz_root.h"
