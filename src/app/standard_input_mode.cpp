@@ -1,11 +1,15 @@
 // "installer -": one package or bundle piped in on standard input, kept as
 // the stored image of its entry (or as the boot image).
-#include <cstdio>
-#include <fstream>
-#include <string>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
 #include "app/modes.h"
+#include "console/messages.h"
 #include "platform/fd_stream_buffer.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
@@ -20,6 +24,41 @@ namespace {
 constexpr const char* kImageCopyPath = "/flash/var/pdb//image";
 constexpr const char* kStagedImagePath = "/flash/var/pdb/image";
 constexpr const char* kBootImagePath = "/flash/bootimage";
+
+// The image copy, remembering whether every byte reached the file: the
+// reader does not look at what the sink returns, and a copy cut short by a
+// full flash must never become a stored image.
+class CheckedCopy : public std::streambuf {
+ public:
+  explicit CheckedCopy(std::filebuf* file) : file_(file) {}
+  bool failed() const { return failed_; }
+  int error() const { return error_; }
+
+ protected:
+  std::streamsize xsputn(const char* data, std::streamsize count) override {
+    std::streamsize written = file_->sputn(data, count);
+    if (written != count) noteFailure();
+    return written;
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    if (traits_type::eq_int_type(file_->sputc(traits_type::to_char_type(c)), traits_type::eof())) {
+      noteFailure();
+      return traits_type::eof();
+    }
+    return c;
+  }
+
+ private:
+  void noteFailure() {
+    if (!failed_) error_ = errno;
+    failed_ = true;
+  }
+
+  std::filebuf* file_;  // not owned
+  bool failed_ = false;
+  int error_ = 0;
+};
 
 }  // namespace
 
@@ -40,12 +79,25 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
   std::string directory;
   bool bootImage = false;
   FdStreamBuffer input(STDIN_FILENO);
-  int result = installFromStream(repository, staged, &input, tolerated | 0x01, ChoicesMap(), &copy,
+  CheckedCopy checkedCopy(&copy);
+  const size_t messagesBefore = repository.logLines.size();
+  int result = installFromStream(repository, staged, &input, tolerated | 0x01, ChoicesMap(), &checkedCopy,
                                  &directory, &bootImage);
-  copy.close();
+  const bool copyFailed = checkedCopy.failed() || copy.close() == nullptr;
+  const int copyError = checkedCopy.failed() ? checkedCopy.error() : errno;
+
+  // Some refusals (a stream whose first header cannot be read) say nothing
+  // on their own; the caller of a pipe gets one line all the same.
+  if (result != 0 && repository.logLines.size() == messagesBefore) {
+    printError("installation of %s failed: broken package", "standard input");
+  }
 
   bool keepCopy = false;
-  if (result == 0) {
+  if (result == 0 && copyFailed && (bootImage || !directory.empty())) {
+    printError("installation failed: could not write %s: %s", kStagedImagePath, std::strerror(copyError));
+    discardChanges(staged);
+    result = 255;
+  } else if (result == 0) {
     // A package without a blob has no entry to keep the copy in; only the
     // boot image still needs it then.
     if (bootImage) {

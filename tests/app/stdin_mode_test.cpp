@@ -319,3 +319,36 @@ TEST(StdinMode, ImageCopyThatCannotBeOpenedEndsTheRunWith255) {
 }
 
 }  // namespace
+
+TEST(StdinMode, APipeThatIsNoPackageGetsOneLine) {
+  ScratchRoot root;
+  for (const std::string& bytes : {std::string(), std::string("not a package at all"),
+                                   build(hello("1.0", {file("/bin/hello", "h")})).substr(0, 20)}) {
+    const RunResult run = pipeIn(root, bytes);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of standard input failed: broken package")) << run.out;
+  }
+  EXPECT_EQ(flashTree(root), Tree());
+}
+
+TEST(StdinMode, AnImageCopyCutByAFullFlashIsNeverKept) {
+  // The copy of a blob package becomes its stored image; on a flash that
+  // fills up while it is written, a cut copy must not take that place.
+  ScratchRoot root;
+  qpk::PackageSpec big = hello("1.0", {file("/bin/hello", "h")});
+  big.blob = std::string(200 * 1024, 'b');
+  const std::string bytes = build(big);
+  EXPECT_TRUE(runIsolated(
+      [&] {
+        root.write("/flash/var/pdb/.keep", "");
+        const RunResult run = pipeIn(root, bytes);
+        EXPECT_EQ(run.status, 255) << run.out << run.err;
+        EXPECT_TRUE(hasLine(run.outPlain,
+                            "ERROR: installation failed: could not write /flash/var/pdb/image: No space left on device"))
+            << run.out;
+        EXPECT_FALSE(root.exists("/flash/var/pdb/hello"));
+        EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+        EXPECT_FALSE(root.exists("/flash/bin/hello"));
+      },
+      {{root.host("/flash"), "64k"}}));
+}
