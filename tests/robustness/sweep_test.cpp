@@ -61,7 +61,6 @@ struct Tally {
   int refused = 0;
   int installed = 0;            // flash exactly as the untouched file leaves it
   int unsignedDifference = 0;   // installed differently after a change the signature does not cover
-  int silent = 0;               // refused, flash unchanged, but without an error line
   int unexpected = 0;
   std::vector<std::string> reports;  // the first unexpected outcomes, described
 };
@@ -104,7 +103,6 @@ class Sweep {
       total.installed += t.installed;
       total.unsignedDifference += t.unsignedDifference;
       total.unexpected += t.unexpected;
-      total.silent += t.silent;
       total.reports.insert(total.reports.end(), t.reports.begin(), t.reports.end());
     }
     return total;
@@ -147,7 +145,9 @@ class Sweep {
     if (robust::isAbnormal(run)) {
       problem = "abnormal end, status " + std::to_string(run.status);
     } else if (!changedFlash) {
-      outcome = robust::errorLines(run) == 0 ? "refused silently" : "refused";
+      outcome = "refused";
+      // One clear message per refusal: a silent one is as wrong as two.
+      if (robust::errorLines(run) == 0) problem = "refusal without a message";
       if (robust::errorLines(run) > 1) problem = "refusal with " + std::to_string(robust::errorLines(run)) + " error lines";
       if (path_ == Path::StandardInput && run.status == 0) problem = "refusal with status 0";
     } else if (!mayInstall) {
@@ -168,8 +168,6 @@ class Sweep {
       if (tally.reports.size() < 10) tally.reports.push_back(description);
     } else if (outcome == "refused") {
       ++tally.refused;
-    } else if (outcome == "refused silently") {
-      ++tally.silent;
     } else if (outcome == "installed") {
       ++tally.installed;
     } else {
@@ -205,15 +203,15 @@ void sweep(const std::string& name, const std::string& file, Path path) {
   if (::testing::Test::HasFailure()) return;
   for (Change change : {Change::Truncate, Change::FlipBit}) {
     const Tally tally = sweep.run(change, robust::sweepOffsets(sweep.size(), kStride));
-    std::printf("%s, %s, %s: %d variants: %d refused, %d refused without a message, %d installed unchanged, "
+    std::printf("%s, %s, %s: %d variants: %d refused, %d installed unchanged, "
                 "%d installed differently (unsigned field), %d unexpected\n",
                 name.c_str(), path == Path::Upgrade ? "upgrade run" : "installer -",
                 change == Change::Truncate ? "truncated" : "bit flipped", tally.variants, tally.refused,
-                tally.silent, tally.installed, tally.unsignedDifference, tally.unexpected);
+                tally.installed, tally.unsignedDifference, tally.unexpected);
     EXPECT_EQ(tally.unexpected, 0);
     for (const std::string& report : tally.reports) ADD_FAILURE() << report;
     EXPECT_EQ(tally.variants,
-              tally.refused + tally.silent + tally.installed + tally.unsignedDifference + tally.unexpected);
+              tally.refused + tally.installed + tally.unsignedDifference + tally.unexpected);
   }
 }
 
