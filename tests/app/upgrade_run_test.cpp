@@ -17,15 +17,6 @@ std::string alpha(const char* versionText, const std::string& content) {
   return build(spec("alpha", versionText, {file("/bin/alpha", content)}));
 }
 
-// Installs packages through one run so later runs start from a database.
-void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
-  for (const auto& [name, content] : files) upload(root, name, content);
-  const RunResult run = root.run({});
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
-  for (const auto& entry : files) root.remove(std::string(kDownload) + entry.first);
-  root.remove("/flash/PCKGS_CHANGED");
-}
-
 TEST(UpgradeRun, FreshInstallThenANewerVersion) {
   ScratchRoot root;
   upload(root, "alpha.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one"), file("/etc/old", "x")})));

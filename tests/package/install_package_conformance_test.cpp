@@ -59,10 +59,7 @@ namespace {
 const char* const kBrokenBundle = "ERROR: installation of bun-1.0 failed: broken package";
 
 void installBase(ScratchRoot& root) {
-  upload(root, "base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")})));
-  ASSERT_EQ(root.run({}).status, 0);
-  root.remove("/rw/pckg/.download/base.qpk");
-  root.remove("/flash/PCKGS_CHANGED");
+  installFirst(root, {{"base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")}))}});
 }
 
 TEST(InstallPackageConformance, PipedBundleCutInsideAMemberHeaderIsNamed) {

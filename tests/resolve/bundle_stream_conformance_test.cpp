@@ -14,10 +14,7 @@ const char* const kBroken = "ERROR: installation of bun-1.0 failed: broken packa
 qpk::BundleSpec bun() { return bundle("bun", "1.0", {spec("a", "1.0", {file("/bin/a", "a")})}); }
 
 void installBase(ScratchRoot& root) {
-  upload(root, "base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")})));
-  ASSERT_EQ(root.run({}).status, 0);
-  root.remove("/rw/pckg/.download/base.qpk");
-  root.remove("/flash/PCKGS_CHANGED");
+  installFirst(root, {{"base.qpk", build(spec("base", "1.0", {file("/bin/base", "b")}))}});
 }
 
 TEST(BundleStream, ForeignPartAfterTheMembersIsNamedInTheUpgradeRun) {

@@ -13,10 +13,7 @@ namespace {
 const std::string kJunk = std::string("\x00\xff\x1e\xf1\xd0\xba\n\n  -1 99999999999999999999 \t", 32) + std::string(300, 'x');
 
 void installBase(ScratchRoot& root) {
-  upload(root, "base.qpk", build(spec("base", "6.46.9", {file("/bin/base", "base\n")})));
-  ASSERT_EQ(root.run({}).status, 0);
-  root.remove("/rw/pckg/.download/base.qpk");
-  root.remove("/flash/PCKGS_CHANGED");
+  installFirst(root, {{"base.qpk", build(spec("base", "6.46.9", {file("/bin/base", "base\n")}))}});
 }
 
 TEST(MalformedState, JunkEntryFilesMarkThePackageForRemovalAndTheRunRemovesIt) {

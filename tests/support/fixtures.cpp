@@ -89,6 +89,14 @@ std::string linkText(const ScratchRoot& root, const std::string& routerPath) {
   return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
 }
 
+void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
+  for (const auto& [name, content] : files) upload(root, name, content);
+  const RunResult run = root.run({});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  for (const auto& entry : files) root.remove(std::string(kDownload) + entry.first);
+  root.remove("/flash/PCKGS_CHANGED");
+}
+
 bool hasLine(const std::string& text, const std::string& line) {
   std::istringstream lines(text);
   for (std::string each; std::getline(lines, each);) {

@@ -38,6 +38,10 @@ std::string upload(ScratchRoot& root, const std::string& fileName, const std::st
                    const std::string& directory = kDownload);
 std::string linkText(const ScratchRoot& root, const std::string& routerPath);
 bool hasLine(const std::string& text, const std::string& line);
+// Installs package files through one upgrade run, then removes the uploads
+// and the changed-packages marker, so later runs start from a database and
+// can be checked for both.
+void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files);
 
 // Every file and link under "/flash" with its bytes (a link as "-> " and
 // its text); the post-install log, written by most runs, is left out.
