@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "package/legacy_curve.h"
-#include "package/signature.h"
+#include "crypto/legacy_curve.h"
+#include "crypto/legacy_signature.h"
 
 namespace {
 // Processor time, so that other work on the machine does not count.

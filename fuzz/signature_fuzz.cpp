@@ -6,6 +6,7 @@
 // sweep's question (tests/robustness); this target looks for crashes.
 #include <cstdint>
 
+#include "crypto/legacy_signature.h"
 #include "fuzz_root.h"
 #include "memory_source.h"
 #include "package/signature.h"

@@ -2,10 +2,11 @@
 #include "app/modes.h"
 #include "repo/repository.h"
 #include "staging/commit.h"
+#include "upgrade/cleanup.h"
 
 int runCleanupMode(Repository& repository) {
   StagedChanges staged;
-  repository.cleanup(staged);
+  cleanup(repository, staged);
   commitChanges(staged, false);
   return 0;
 }

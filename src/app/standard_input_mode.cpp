@@ -13,7 +13,7 @@
 #include "platform/fd_stream_buffer.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
-#include "resolve/install_stream.h"
+#include "install/install_stream.h"
 #include "staging/commit.h"
 #include "staging/staged_changes.h"
 

@@ -7,6 +7,8 @@
 #include <iostream>
 
 #include "model/package.h"
+// The one upward include: the messages work on the repository's console
+// state (quiet, the progress line, the log lines), which lives for the process.
 #include "repo/repository.h"
 
 namespace {

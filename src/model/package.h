@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "model/file_set.h"
 #include "model/version.h"
-#include "staging/file_set.h"
-#include "staging/staged_changes.h"
 
 // One dependency, provision or conflict entry. A plain value.
 struct Relation {
@@ -67,11 +66,6 @@ struct Package : PackageInfo {
   bool disabled = false;
   bool byUser = false;      // state chosen by the user ("user"), else "auto"
   PendingAction action = PendingAction::None;
-
-  // Completes the record from its entry directory and its schedule file.
-  void loadEntry();
-  // Stages the removal of everything the package put on flash.
-  void removeEntry(StagedChanges& staged);
 };
 
 // version and buildTime both 0xFFFFFFFF: never conflicts, never a provider.

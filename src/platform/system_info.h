@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+// A sideways include: the stand-ins answer in the program's packed Version and
+// print it in the program's own text form.
 #include "model/version.h"
 
 Version getMinTarnwickVersion();

@@ -9,6 +9,7 @@
 #include "console/messages.h"
 #include "package/package_reader.h"
 #include "repo/entry_directory.h"
+#include "repo/package_entry.h"
 #include "repo/repository.h"
 
 namespace {
@@ -58,11 +59,11 @@ void Repository::open(const std::string& architectureName, bool quietMode) {
 
   std::vector<std::string> names;
   if (!listDatabase(&names)) return;
-  for (const std::unique_ptr<Package>& package : packages) package->loadEntry();
+  for (const std::unique_ptr<Package>& package : packages) loadEntry(*package);
   for (const std::string& name : names) {
     if (indexOfInstalled(name) >= 0) continue;
     auto package = std::make_unique<Package>(name);
-    package->loadEntry();
+    loadEntry(*package);
     packages.push_back(std::move(package));
   }
 }

@@ -1,13 +1,13 @@
-// Package::loadEntry and Package::removeEntry: a record's own database entry,
-// read back at start-up and staged away on uninstallation.
+// loadEntry and removeEntry: a record's own database entry, read back at
+// start-up and staged away on uninstallation.
+#include "repo/package_entry.h"
+
 #include <sys/stat.h>
 
 #include <fstream>
 #include <iomanip>
 
-#include "model/package.h"
 #include "repo/entry_directory.h"
-#include "staging/staged_changes.h"
 
 namespace {
 
@@ -80,43 +80,49 @@ void applySchedule(Package& package) {
 
 }  // namespace
 
-void Package::loadEntry() {
+void loadEntry(Package& package) {
   // A name that cannot own an entry directory (from a corrupt image header)
   // would make these paths point at the database directory or outside it.
-  bool validName = hasValidEntryName(name);
-  const std::string directory = entryDirectory(*this);
+  bool validName = hasValidEntryName(package.name);
+  const std::string directory = entryDirectory(package);
 
-  if (version == 0) {
+  if (package.version == 0) {
     if (!validName) {
-      action = PendingAction::Uninstall;
+      package.action = PendingAction::Uninstall;
     } else {
       std::ifstream versionFile(directory + "version");
       unsigned packedVersion = 0;
       unsigned built = 0;
       if (versionFile >> packedVersion >> built) {
-        version = packedVersion;
-        buildTime = built;
+        package.version = packedVersion;
+        package.buildTime = built;
       } else {
-        action = PendingAction::Uninstall;
+        package.action = PendingAction::Uninstall;
       }
-      if (!readRelationFile(directory + "deps", dependencies, false)) action = PendingAction::Uninstall;
-      if (!readRelationFile(directory + "provides", provides, true)) action = PendingAction::Uninstall;
-      if (!readRelationFile(directory + "conflicts", conflicts, false)) action = PendingAction::Uninstall;
+      if (!readRelationFile(directory + "deps", package.dependencies, false)) {
+        package.action = PendingAction::Uninstall;
+      }
+      if (!readRelationFile(directory + "provides", package.provides, true)) {
+        package.action = PendingAction::Uninstall;
+      }
+      if (!readRelationFile(directory + "conflicts", package.conflicts, false)) {
+        package.action = PendingAction::Uninstall;
+      }
 
       // A member read from its bundle's image has a version and never gets
       // here; one that does lost its bundle and goes.
       std::string bundleName;
       if (readWord(directory + "bundle", &bundleName)) {
-        bundle = Relation{bundleName, 0, 0, 0};
-        action = PendingAction::Uninstall;
+        package.bundle = Relation{bundleName, 0, 0, 0};
+        package.action = PendingAction::Uninstall;
       }
 
       std::ifstream fileList(directory + "files", std::ios::binary);
       if (!fileList) {
-        isBundle = true;
+        package.isBundle = true;
       } else {
-        isBundle = false;
-        readFileList(fileList, files);
+        package.isBundle = false;
+        readFileList(fileList, package.files);
       }
     }
   } else if (validName) {
@@ -124,38 +130,38 @@ void Package::loadEntry() {
     // bundle member's does. Without them, uninstalling or replacing the
     // member would leave its files on flash for good.
     std::ifstream fileList(directory + "files", std::ios::binary);
-    if (fileList) readFileList(fileList, files);
+    if (fileList) readFileList(fileList, package.files);
   }
 
-  byUser = false;
-  disabled = false;
+  package.byUser = false;
+  package.disabled = false;
   if (validName) {
     std::ifstream disabledFile(directory + "disabled", std::ios::binary);
     if (disabledFile) {
-      disabled = true;
-      byUser = disabledByUser(disabledFile);
+      package.disabled = true;
+      package.byUser = disabledByUser(disabledFile);
     } else if (std::ifstream(directory + "enabled")) {
-      byUser = true;
+      package.byUser = true;
     }
   }
 
-  if (!isPlaceholder(*this)) applySchedule(*this);
+  if (!isPlaceholder(package)) applySchedule(package);
 }
 
-void Package::removeEntry(StagedChanges& staged) {
+void removeEntry(Package& package, StagedChanges& staged) {
   // Nothing on flash belongs to a name without a valid entry directory.
-  if (hasValidEntryName(name)) {
+  if (hasValidEntryName(package.name)) {
     // The stored paths are the final absolute paths the payload wrote.
-    for (const std::string& path : files) stageRemoval(staged, path);
-    const std::string directory = entryDirectory(*this);
+    for (const std::string& path : package.files) stageRemoval(staged, path);
+    const std::string directory = entryDirectory(package);
     stageRemoval(staged, directory);
     stageRemoval(staged, directory + "image");
     struct stat status;
     // A boot image with further links is still used by another name.
-    if ((flags & kFlagBootImage) && stat(kBootImagePath, &status) == 0 && status.st_nlink == 1) {
+    if ((package.flags & kFlagBootImage) && stat(kBootImagePath, &status) == 0 && status.st_nlink == 1) {
       stageRemoval(staged, kBootImagePath);
     }
   }
-  files.clear();
-  action = PendingAction::None;
+  package.files.clear();
+  package.action = PendingAction::None;
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "model/package.h"
-#include "staging/staged_changes.h"
 
 inline constexpr const char* kDatabaseDirectory = "/flash/var/pdb/";
 inline constexpr const char* kImagesDirectory = "/rw/pckg/.images/";
@@ -30,7 +29,6 @@ class Repository {
 
   void takeOverPostlog();
   void writePostlog();
-  void cleanup(StagedChanges& staged);
 
   // Lookups over packages, in list order.
   int indexOfInstalled(const std::string& name) const;

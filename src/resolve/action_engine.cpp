@@ -8,6 +8,7 @@
 #include "console/messages.h"
 #include "repo/entry_directory.h"
 #include "repo/entry_writer.h"
+#include "repo/package_entry.h"
 #include "repo/repository.h"
 #include "resolve/action_phases.h"
 #include "resolve/ordering.h"
@@ -60,7 +61,7 @@ void carryOutRemovals(Repository& repository, const std::vector<Package*>& remov
       continue;
     }
     // Uninstalling is silent at any verbosity.
-    if (hasValidEntryName(package->name)) package->removeEntry(staged);
+    if (hasValidEntryName(package->name)) removeEntry(*package, staged);
     package->action = PendingAction::None;
     uninstalled.insert(package);
   }

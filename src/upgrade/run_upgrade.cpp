@@ -13,9 +13,9 @@
 #include "repo/entry_writer.h"
 #include "repo/repository.h"
 #include "resolve/check_candidate.h"
-#include "resolve/install_stream.h"
+#include "install/install_stream.h"
 #include "resolve/ordering.h"
-#include "staging/file_set.h"
+#include "model/file_set.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace {

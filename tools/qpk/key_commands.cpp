@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "crypto/legacy_signature.h"
 #include "installer_keys.h"
 #include "model/package.h"
 #include "package/package_reader.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "package/legacy_curve.h"
-#include "package/signature.h"
+#include "crypto/legacy_curve.h"
+#include "crypto/legacy_signature.h"
 #include "qpk/signing.h"
 
 namespace qpk {

@@ -5,7 +5,7 @@
 // anyone can rebuild it; no digest library computes this variant for us.
 #include <cstring>
 
-#include "package/signature.h"
+#include "crypto/legacy_signature.h"
 
 namespace {
 

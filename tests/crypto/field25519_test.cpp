@@ -1,6 +1,6 @@
 // The field arithmetic against OpenSSL's big numbers, on random and edge
 // values: limb carries, the reduction of values of p or more, and the powers.
-#include "package/field25519.h"
+#include "crypto/field25519.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <random>
 
-#include "package/legacy_curve.h"
+#include "crypto/legacy_curve.h"
 
 namespace {
 

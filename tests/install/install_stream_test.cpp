@@ -8,7 +8,7 @@
 
 #include "console/messages.h"
 #include "repo/repository.h"
-#include "resolve/install_stream.h"
+#include "install/install_stream.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;

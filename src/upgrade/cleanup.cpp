@@ -1,5 +1,7 @@
 // The clean-up: uninstall every package that was not built for a system of
 // 3.22 or later, keeping the base packages and bundle records.
+#include "upgrade/cleanup.h"
+
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 
@@ -22,12 +24,12 @@ bool requiresCurrentSystem(const Package& package) {
 
 }  // namespace
 
-void Repository::cleanup(StagedChanges& staged) {
+void cleanup(Repository& repository, StagedChanges& staged) {
   // Scheduled requests first, silently, so the marks below start from them.
-  applyActions(*this, 0, staged);
-  for (const auto& package : packages) {
+  applyActions(repository, 0, staged);
+  for (const auto& package : repository.packages) {
     if (isExempt(*package) || requiresCurrentSystem(*package)) continue;
     package->action = PendingAction::Uninstall;
   }
-  applyActions(*this, 1, staged);
+  applyActions(repository, 1, staged);
 }

@@ -1,6 +1,6 @@
-#include "package/legacy_curve.h"
+#include "crypto/legacy_curve.h"
 
-#include "package/field25519.h"
+#include "crypto/field25519.h"
 
 using namespace field25519;
 

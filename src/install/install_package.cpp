@@ -1,4 +1,4 @@
-#include "package/install_package.h"
+#include "install/install_package.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +15,7 @@
 #include "package/signature.h"
 #include "repo/entry_directory.h"
 #include "repo/entry_writer.h"
+#include "repo/package_entry.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/check_candidate.h"
@@ -158,7 +159,7 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   if (recorded) {
     int index = repository.indexOfInstalled(record->name);
     if (index >= 0) {
-      repository.packages[index]->removeEntry(staged);
+      removeEntry(*repository.packages[index], staged);
       repository.packages.erase(repository.packages.begin() + index);
     }
   }

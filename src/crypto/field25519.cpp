@@ -1,4 +1,4 @@
-#include "package/field25519.h"
+#include "crypto/field25519.h"
 
 #include <cstring>
 

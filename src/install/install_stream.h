@@ -4,7 +4,7 @@
 #include <streambuf>
 #include <string>
 
-#include "package/install_package.h"
+#include "install/install_package.h"
 #include "staging/staged_changes.h"
 
 class Repository;

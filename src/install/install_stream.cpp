@@ -1,4 +1,4 @@
-#include "resolve/install_stream.h"
+#include "install/install_stream.h"
 
 #include <algorithm>
 #include <memory>
@@ -9,6 +9,7 @@
 #include "package/package_reader.h"
 #include "repo/entry_directory.h"
 #include "repo/entry_writer.h"
+#include "repo/package_entry.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/check_candidate.h"
@@ -121,7 +122,7 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
 
   int index = repository.indexOfInstalled(bundle->name);
   if (index >= 0) {
-    repository.packages[index]->removeEntry(staged);
+    removeEntry(*repository.packages[index], staged);
     repository.packages.erase(repository.packages.begin() + index);
   }
   if (!prepareEntryDirectory(*bundle, staged) || !writeEntry(*bundle, staged)) return 1;

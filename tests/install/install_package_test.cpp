@@ -1,12 +1,12 @@
 // installPackage in process for a bundle member named like its bundle; the
 // rest of what one package does is checked through the stream in
-// resolve/install_stream_test.cpp and end to end in app/stdin_mode_test.cpp.
+// install_stream_test.cpp and end to end in app/stdin_mode_test.cpp.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 #include "console/messages.h"
-#include "package/install_package.h"
+#include "install/install_package.h"
 #include "repo/repository.h"
 #include "support/fixtures.h"
 

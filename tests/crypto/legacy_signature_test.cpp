@@ -1,0 +1,111 @@
+// The legacy signature: the known answers of tests/data for the hash, the
+// check and the signer's steps, and the signer's own rules.
+#include "crypto/legacy_signature.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "crypto/legacy_curve.h"
+#include "qpk/signing.h"
+#include "support/vector_file.h"
+
+namespace {
+
+TEST(LegacyHash, KnownAnswers) {
+  JsonValue file;
+  ASSERT_TRUE(loadVectorFile("legacy-hash.json", file));
+  ASSERT_EQ(8u, file["cases"].items.size());
+  for (const JsonValue& c : file["cases"].items) {
+    std::vector<uint8_t> message = fromHex(c["message_hex"].text);
+    ASSERT_EQ(std::stoul(c["length"].text), message.size());
+    uint8_t out[32];
+    legacyHash(message.data(), message.size(), out);
+    EXPECT_EQ(c["hash_hex"].text, toHex(out, 32)) << "length " << message.size();
+  }
+}
+
+TEST(LegacySignature, KnownAnswers) {
+  JsonValue file;
+  ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
+  ASSERT_EQ(18u, file["cases"].items.size());
+  for (const JsonValue& c : file["cases"].items) {
+    std::vector<uint8_t> key = fromHex(c["public_hex"].text), digest = fromHex(c["digest_hex"].text),
+                         signature = fromHex(c["signature_hex"].text);
+    ASSERT_EQ(32u + 20u + 68u, key.size() + digest.size() + signature.size());
+    EXPECT_EQ(c["valid"].isTrue(), verifyLegacySignature(digest.data(), signature.data(), key.data()))
+        << c["note"].text;
+
+    // The signer's intermediate values, step by step.
+    const JsonValue& detail = c["detail"];
+    if (!detail.isObject) continue;
+    uint8_t hash[32], e[32], u[32];
+    legacyHash(digest.data(), 20, hash);
+    EXPECT_EQ(detail["legacy_hash_of_digest_hex"].text, toHex(hash, 32)) << c["note"].text;
+    legacyChallenge(digest.data(), signature.data() + 20, e);
+    EXPECT_EQ(detail["e_hex"].text, toHex(e, 32)) << c["note"].text;
+    const uint8_t base[32] = {9};
+    std::vector<uint8_t> nonce = fromHex(detail["nonce_hex"].text);
+    montgomeryMultiply(u, nonce.data(), base);
+    EXPECT_EQ(detail["u_R_hex"].text, toHex(u, 32)) << c["note"].text;
+    legacyCombination(u, e, signature.data() + 36, key.data());
+    EXPECT_EQ(detail["u_R_hex"].text, toHex(u, 32)) << c["note"].text;
+  }
+}
+
+// The key pairs of the vectors: the public key is u(a·G) for the clamped
+// seed, the signer makes the secret the parity rule asks for (a or l - a),
+// and both share the public key.
+TEST(LegacySigner, KeyPairsFromSeedsFollowTheParityRule) {
+  JsonValue file;
+  ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
+  const uint8_t base[32] = {9};
+  for (const char* name : {"key", "other_key"}) {
+    const JsonValue& key = file[name];
+    std::vector<uint8_t> seed = fromHex(key["seed_hex"].text), clamped = fromHex(key["clamped_scalar_hex"].text);
+    uint8_t secret[32], publicKey[32], u[32];
+    montgomeryMultiply(u, clamped.data(), base);
+    EXPECT_EQ(key["public_hex"].text, toHex(u, 32)) << name;
+    ASSERT_TRUE(qpk::makeLegacyKeyPair(seed.data(), secret, publicKey)) << name;
+    EXPECT_EQ(key["secret_scalar_hex"].text, toHex(secret, 32)) << name;
+    EXPECT_EQ(key["public_hex"].text, toHex(publicKey, 32)) << name;
+    montgomeryMultiply(u, secret, base);
+    EXPECT_EQ(key["public_hex"].text, toHex(u, 32)) << name;
+  }
+}
+
+TEST(LegacySigner, SignaturesVerifyAndNeverRepeatANonce) {
+  JsonValue file;
+  ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
+  for (const char* name : {"key", "other_key"}) {
+    std::vector<uint8_t> secret = fromHex(file[name]["secret_scalar_hex"].text);
+    std::vector<uint8_t> publicKey = fromHex(file[name]["public_hex"].text);
+    for (int i = 0; i < 4; ++i) {
+      uint8_t digest[20];
+      for (int j = 0; j < 20; ++j) digest[j] = static_cast<uint8_t>(i * 31 + j * 7);
+      uint8_t a[68], b[68];
+      ASSERT_TRUE(qpk::legacySign(digest, secret.data(), a));
+      ASSERT_TRUE(qpk::legacySign(digest, secret.data(), b));
+      EXPECT_TRUE(verifyLegacySignature(digest, a, publicKey.data()));
+      EXPECT_TRUE(verifyLegacySignature(digest, b, publicKey.data()));
+      EXPECT_NE(0, std::memcmp(a + 20, b + 20, 16)) << "the same r twice means the same nonce";
+      digest[19] ^= 1;
+      EXPECT_FALSE(verifyLegacySignature(digest, a, publicKey.data()));
+    }
+  }
+  // The other parity of a good secret (l - a'), zero and l itself cannot sign.
+  std::vector<uint8_t> order = fromHex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
+  std::vector<uint8_t> secret = fromHex(file["key"]["secret_scalar_hex"].text);
+  uint8_t wrongParity[32], zero[32] = {}, digest[20] = {}, signature[68];
+  for (int i = 0, borrow = 0; i < 32; ++i) {
+    int d = order[i] - secret[i] - borrow;
+    borrow = d < 0;
+    wrongParity[i] = static_cast<uint8_t>(d + (borrow ? 256 : 0));
+  }
+  for (const uint8_t* bad : {static_cast<const uint8_t*>(wrongParity), static_cast<const uint8_t*>(zero),
+                             static_cast<const uint8_t*>(order.data())}) {
+    EXPECT_FALSE(qpk::legacySign(digest, bad, signature));
+  }
+}
+
+}  // namespace
