@@ -10,7 +10,7 @@
 #include "app/modes.h"
 #include "repo/repository.h"
 #include "resolve/check_candidate.h"
-#include "staging/commit.h"
+#include "staging/temporary_files.h"
 
 int main(int argc, char** argv) {
   Repository& repository = Repository::instance();
@@ -22,16 +22,19 @@ int main(int argc, char** argv) {
 
   initFlaggedState();
 
-  switch (parseCommandLine(argc, argv, &settings, std::cout)) {
+  const CommandLineOutcome outcome = parseCommandLine(argc, argv, &settings, std::cout);
+  switch (outcome) {
     case CommandLineOutcome::Usage:
       std::cout << kUsageLine << '\n';
       std::cout.flush();
       return 0;
     case CommandLineOutcome::Commit:
-      runCommitMode();
-      return 0;
     case CommandLineOutcome::Cancel:
-      runCancelMode();
+      repository.quiet = settings.quiet;
+      settleInterruptedRun();
+      if (outcome == CommandLineOutcome::Commit) runCommitMode();
+      else runCancelMode();
+      removeEmptyTemporaryFolders();
       return 0;
     case CommandLineOutcome::Run:
       break;
@@ -45,11 +48,24 @@ int main(int argc, char** argv) {
   }
   if (::chdir("/") != 0) std::perror("chdir");
 
+  // The listing only reads; every other mode may change flash.
   const char* arch = std::getenv("arch");
+  if (settings.show) {
+    repository.open(arch != nullptr ? arch : "i386", settings.quiet);
+    return runShowMode(repository);
+  }
+  repository.quiet = settings.quiet;
+  settleInterruptedRun();
   repository.open(arch != nullptr ? arch : "i386", settings.quiet);
 
-  if (settings.show) return runShowMode(repository);
-  if (settings.cleanup) return runCleanupMode(repository);
-  if (settings.fromStandardInput) return runStandardInputMode(repository, settings.tolerated);
-  return runUpgradeMode(repository, settings.tolerated, settings.commitAtOnce);
+  int status;
+  if (settings.cleanup) {
+    status = runCleanupMode(repository);
+  } else if (settings.fromStandardInput) {
+    status = runStandardInputMode(repository, settings.tolerated);
+  } else {
+    status = runUpgradeMode(repository, settings.tolerated, settings.commitAtOnce);
+  }
+  removeEmptyTemporaryFolders();
+  return status;
 }

@@ -21,7 +21,6 @@ namespace {
 
 // The copy is written directly while the stream is read; it becomes the
 // stored image only through the staged move below.
-constexpr const char* kImageCopyPath = "/flash/var/pdb//image";
 constexpr const char* kStagedImagePath = "/flash/var/pdb/image";
 constexpr const char* kBootImagePath = "/flash/bootimage";
 
@@ -108,12 +107,18 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
       stageMove(staged, kStagedImagePath, directory + "image");
       keepCopy = true;
     }
-    if (stageChangedMarker(staged)) {
-      commitChanges(staged, false);
-    } else {
+    CommitFailure failure;
+    if (!checkRoom(staged)) {
+      result = 28;
+    } else if (!stageChangedMarker(staged)) {
+      result = 255;
+    } else if (!commitChanges(staged, false, &failure)) {
+      printError("installation failed: %s", failure.what.c_str());
+      result = 255;
+    }
+    if (result != 0) {
       discardChanges(staged);
       keepCopy = false;
-      result = 255;
     }
   } else {
     // A failed installation changes nothing on flash: the package it was

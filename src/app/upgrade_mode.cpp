@@ -6,14 +6,16 @@
 #include "resolve/action_engine.h"
 #include "resolve/check_candidate.h"
 #include "staging/commit.h"
-#include "upgrade/disk_space.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace {
 
-// -margin bytes short, in whole kB rounded up past the next boundary.
-int shortfallKilobytes(int64_t margin) {
-  return static_cast<int>(-margin / 1024 + 1);
+// Ends the run before the point of no return: nothing is committed or
+// reported as installed.
+int giveUp(StagedChanges& staged, std::vector<PackageInfo>& installed) {
+  discardChanges(staged);
+  installed.clear();
+  return 28;
 }
 
 }  // namespace
@@ -28,29 +30,20 @@ int runUpgradeMode(Repository& repository, uint32_t tolerated, bool commitAtOnce
 
   // A resumed upgrade has its files on flash already; counting them again
   // would refuse the very run that finishes it.
-  if ((tolerated & kOutcomeEqual) == 0) {
-    int64_t bootMargin = 0;
-    int64_t flashMargin = 0;
-    if (!checkDiskSpace(staged, &bootMargin, &flashMargin)) {
-      if (bootMargin < 0) {
-        printError("upgrade failed, free %d kB disk space for a %supgrade", shortfallKilobytes(bootMargin),
-                   "kernel ");
-      }
-      if (flashMargin < 0) {
-        printError("upgrade failed, free %d kB disk space for a %supgrade", shortfallKilobytes(flashMargin), "");
-      }
-      discardChanges(staged);
-      installed.clear();
-      result = 28;
-    }
-  }
+  if ((tolerated & kOutcomeEqual) == 0 && !checkRoom(staged)) result = giveUp(staged, installed);
 
   // The marker is staged before the "installed" lines: when it cannot be
   // made, nothing is committed and nothing may be reported as installed.
-  if (!staged.empty() && !stageChangedMarker(staged)) {
-    discardChanges(staged);
-    installed.clear();
-    result = 28;
+  if (!staged.empty() && !stageChangedMarker(staged)) result = giveUp(staged, installed);
+
+  // Everything that can fail is done before anything is reported: the
+  // targets are checked (a manifest must be one a later "--commit" can
+  // carry out), and a commit is taken to its point of no return.
+  CommitFailure failure;
+  if (!staged.empty() &&
+      !(commitAtOnce ? beginCommit(staged, true, false, &failure) : checkCommit(staged, &failure))) {
+    printError("upgrade failed: %s", failure.what.c_str());
+    result = giveUp(staged, installed);
   }
 
   // In safe mode the manifest is all a later "--commit" will see. One that
@@ -58,15 +51,13 @@ int runUpgradeMode(Repository& repository, uint32_t tolerated, bool commitAtOnce
   // a commit that never comes: the run is given up like a short disk.
   if (!staged.empty() && !commitAtOnce && !writeManifest(staged, kManifestPath)) {
     printError("upgrade failed: could not write %s", kManifestPath);
-    discardChanges(staged);
-    installed.clear();
-    result = 28;
+    result = giveUp(staged, installed);
   }
 
   for (const PackageInfo& package : installed) printInfo("installed %s", packageLabel(package).c_str());
 
   if (!staged.empty() && commitAtOnce) {
-    commitChanges(staged, false);
+    finishCommit(staged);
     runPostCommitProgram("/flash", "/bin/varn", "varn");
   }
   repository.writePostlog();

@@ -1,10 +1,10 @@
 // The atomic writer: new content goes to a fresh temporary whose move onto
 // the real path is staged, so a reader of the path sees the old file or the
-// whole new one.
+// whole new one. Temporaries live in the program's own folder on the target's
+// file system (a rename away from their target), or on the RAM disk.
 #include "staging/atomic_writer.h"
 
 #include <libgen.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -13,11 +13,10 @@
 #include <cstring>
 #include <vector>
 
+#include "staging/temporary_files.h"
+
 namespace {
 
-// The temporary's path is built in a 140-byte buffer on the router; a longer
-// directory would not fit, so it falls back to the RAM disk.
-constexpr size_t kMaxTemporaryDirectory = 129;
 // Room that must stay free on a file system after the file is written.
 constexpr uint64_t kSpareBytes = 65536;
 
@@ -28,21 +27,28 @@ bool hasRoom(const struct statfs& fs, uint32_t sizeHint) {
   return static_cast<uint64_t>(sizeHint) + kSpareBytes < freeBytes;
 }
 
+// The temporaries' folder on dir's file system, looked up once per device.
+std::string folderOn(StagedChanges& set, const std::string& dir) {
+  struct stat status;
+  if (stat(dir.c_str(), &status) != 0) return temporaryFolderOn(dir);
+  auto known = set.temporaryFolders.find(status.st_dev);
+  if (known != set.temporaryFolders.end()) return known->second;
+  return set.temporaryFolders[status.st_dev] = temporaryFolderOn(dir);
+}
+
 // Only the nearest ancestor that exists is judged: a package directory that
-// is not made yet lives on its parent's file system.
-std::string temporaryDirectory(const std::string& target, uint32_t sizeHint) {
+// is not made yet lives on its parent's file system. A file system without
+// room sends the temporary to the RAM disk.
+std::string temporaryFolder(StagedChanges& set, const std::string& target, uint32_t sizeHint) {
   if (sizeHint == 0) {
     struct stat st;
-    return stat("/ram", &st) == 0 ? "/ram" : "/tmp";
+    return stat("/ram", &st) == 0 ? kRamTemporaries : kTmpTemporaries;
   }
   std::string dir = parentDirectory(target);
   for (;;) {
     struct statfs fs;
-    if (statfs(dir.c_str(), &fs) == 0) {
-      if (hasRoom(fs, sizeHint) && dir.size() <= kMaxTemporaryDirectory) return dir;
-      return "/ram";
-    }
-    if (dir == "/" || dir == ".") return "/ram";
+    if (statfs(dir.c_str(), &fs) == 0) return hasRoom(fs, sizeHint) ? folderOn(set, dir) : kRamTemporaries;
+    if (dir == "/" || dir == ".") return kRamTemporaries;
     dir = parentDirectory(dir);
   }
 }
@@ -54,17 +60,14 @@ bool openAtomic(std::ofstream& out, StagedChanges& set, const std::string& targe
   if (out.is_open()) out.close();
   out.clear();
 
-  std::string pattern = temporaryDirectory(target, sizeHint) + "/tmpXXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+  std::string temporary;
+  int fd = createTemporary(temporaryFolder(set, target, sizeHint), &temporary);
   if (fd < 0) {
-    // Staging the untouched template would move a file nobody wrote.
+    // Staging a temporary that was never made would move a file nobody wrote.
     out.setstate(std::ios::failbit);
     return false;
   }
   close(fd);
-  const std::string temporary(name.data());
   if (mode != 0) chmod(temporary.c_str(), mode & 07777);
 
   stageChange(set, target, ChangeKind::MoveTemporary, temporary);

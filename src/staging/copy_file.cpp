@@ -1,19 +1,17 @@
-// The cross-device half of a staged move: a rename that cannot cross file
-// systems becomes a copy. The copy goes to a temporary beside the target and
-// replaces it by a rename, so a full disk or a read error never leaves a
-// half-written installed file.
+// The cross-device half of a staged move: a rename cannot cross file
+// systems, so before a commit passes its point of no return the source is
+// copied into a temporary on the target's own file system, from which the
+// commit renames it. A full disk or a read error fails the copy, never the
+// commit.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <vector>
 
-#include "staging/atomic_writer.h"
 #include "staging/commit.h"
 #include "staging/spinner.h"
+#include "staging/temporary_files.h"
 
 namespace {
 
@@ -59,44 +57,35 @@ bool copyContent(int from, int to, bool showProgress) {
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, bool showProgress) {
+bool copyToTemporary(const std::string& source, const std::string& folder, bool showProgress, std::string* copy) {
   struct stat st;
-  // Only plain files are moved by a commit; a directory or a dangling link
-  // is left alone, as a failed rename of it would be.
-  if (stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-
+  // Only plain files are moved by a commit.
+  if (stat(source.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
   int from = open(source.c_str(), O_RDONLY);
-  if (from < 0) {
-    std::perror("copy");
-    return false;
-  }
-  std::string pattern = parentDirectory(target) + "/tmpXXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int to = mkstemp(name.data());
+  if (from < 0) return false;
+  int to = createTemporary(folder, copy);
   if (to < 0) {
-    std::perror("copy");
+    const int error = errno;
     close(from);
+    errno = error;
     return false;
   }
-
   bool ok = copyContent(from, to, showProgress);
   // The mode is set after the data so that nothing can clear set-id bits.
   if (ok) ok = fchmod(to, st.st_mode & 07777) == 0;
-  int savedErrno = errno;
+  int error = errno;
   if (close(to) != 0 && ok) {
     ok = false;
-    savedErrno = errno;
+    error = errno;
   }
   close(from);
-  if (ok && rename(name.data(), target.c_str()) != 0) {
-    ok = false;
-    savedErrno = errno;
-  }
   if (!ok) {
-    unlink(name.data());
-    errno = savedErrno;
-    std::perror("copy");
+    unlink(copy->c_str());
+    errno = error;
   }
   return ok;
 }

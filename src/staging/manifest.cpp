@@ -3,10 +3,13 @@
 // target order.
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <string>
 
+#include "staging/atomic_writer.h"
 #include "staging/commit.h"
+#include "staging/temporary_files.h"
 
 namespace {
 
@@ -35,30 +38,39 @@ ManifestLine splitLine(const std::string& line) {
 }  // namespace
 
 bool writeManifest(const StagedChanges& set, const std::string& path) {
-  std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+  std::string text;
   for (const auto& [target, change] : set) {
     switch (change.kind) {
       case ChangeKind::Remove:
-        out << "U " << target << '\n';
+        text += "U " + target + "\n";
         break;
       case ChangeKind::Symlink:
-        out << "L " << target << ' ' << change.data << '\n';
+        text += "L " + target + " " + change.data + "\n";
         break;
       case ChangeKind::MoveExisting:
       case ChangeKind::MoveTemporary:
-        out << "M " << target << ' ' << change.data << '\n';
+        text += "M " + target + " " + change.data + "\n";
         break;
     }
   }
-  // A manifest cut short by a full RAM disk would still read back as a
-  // valid one, and its commit would carry out only the changes before the
-  // cut: files without their database entries.
-  out.close();
-  if (out.fail()) {
-    unlink(path.c_str());
-    return false;
+  // A manifest cut short (a full RAM disk, a kill) would still read back as
+  // a valid one, and its commit would carry out only the changes before the
+  // cut: files without their database entries. So it is written whole
+  // beside its place and renamed there; a failure leaves no manifest at all.
+  std::string temporary;
+  const int fd = createTemporary(parentDirectory(path) + "/" + kTemporaryFolderName, &temporary);
+  bool ok = fd >= 0;
+  for (size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
   }
-  return true;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (ok && rename(temporary.c_str(), path.c_str()) == 0) return true;
+  if (fd >= 0) unlink(temporary.c_str());
+  unlink(path.c_str());
+  return false;
 }
 
 bool readManifest(StagedChanges& set, const std::string& path) {

@@ -19,7 +19,11 @@ struct StagedChange {
   std::string data;
 };
 
-using StagedChanges = std::map<std::string, StagedChange>;
+// The changes by target path, plus what the run learnt about where its
+// temporaries go (the temporaries' folder of each file system it wrote to).
+struct StagedChanges : std::map<std::string, StagedChange> {
+  std::map<uint64_t, std::string> temporaryFolders;  // device -> folder
+};
 
 void stageChange(StagedChanges& set, const std::string& target, ChangeKind kind, const std::string& data);
 void stageMove(StagedChanges& set, const std::string& source, const std::string& target);

@@ -1,11 +1,13 @@
-// Where openAtomic puts a temporary (beside the target when there is room,
-// else "/ram" or "/tmp"), on small tmpfs mounts in a private namespace.
+// Where openAtomic puts a temporary (in the program's folder on the target's
+// file system when there is room, else on "/ram" or "/tmp"), on small tmpfs
+// mounts in a private namespace.
 #include "staging/atomic_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "staging/temporary_files.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -25,10 +27,11 @@ TEST(AtomicWriter, ParentDirectoryAndMakeDirectories) {
   EXPECT_FALSE(pathExists(root.host("/file/sub")));
 }
 
-// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given size.
+// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given
+// size, and "/flash/boot" one of its own.
 bool onFlash(const std::string& size, const std::function<void()>& fn) {
   ScratchRoot root;
-  return runIsolated(fn, {{root.host("/flash"), size}}, root.path());
+  return runIsolated(fn, {{root.host("/flash"), size}, {root.host("/flash/boot"), "1m"}}, root.path());
 }
 
 std::string folderOf(const StagedChanges& set, const std::string& target) {
@@ -43,17 +46,19 @@ TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
     std::ofstream out;
     ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
     out.close();
-    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/ram");
+    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/ram/.installer");
     EXPECT_EQ(set["/flash/PCKGS_CHANGED"].kind, ChangeKind::MoveTemporary);
     EXPECT_EQ(fileMode(set["/flash/PCKGS_CHANGED"].data), 0600u);
     // Without a hint: "/ram", or "/tmp" when there is no "/ram"; neither: nothing staged.
     ASSERT_TRUE(openAtomic(out, set, "/flash/a", 0, 0));
-    EXPECT_EQ(folderOf(set, "/flash/a"), "/ram");
+    EXPECT_EQ(folderOf(set, "/flash/a"), "/ram/.installer");
     discardChanges(set);
+    removeEmptyTemporaryFolders();
     ASSERT_EQ(rmdir("/ram"), 0);
     ASSERT_TRUE(openAtomic(out, set, "/flash/b", 0, 0));
-    EXPECT_EQ(folderOf(set, "/flash/b"), "/tmp");
+    EXPECT_EQ(folderOf(set, "/flash/b"), "/tmp/.installer");
     discardChanges(set);
+    removeEmptyTemporaryFolders();
     ASSERT_EQ(rmdir("/tmp"), 0);
     EXPECT_FALSE(openAtomic(out, set, "/flash/c", 0, 0));
     EXPECT_TRUE(set.empty());
@@ -62,22 +67,18 @@ TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
     StagedChanges set;
     std::ofstream out;
     ASSERT_TRUE(openAtomic(out, set, "/flash/PCKGS_CHANGED", 1, 0));
-    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/flash");
+    EXPECT_EQ(folderOf(set, "/flash/PCKGS_CHANGED"), "/flash/.installer");
     // A file that does not fit beside the spare 64 KiB goes to RAM.
     ASSERT_TRUE(openAtomic(out, set, "/flash/big", 1000 * 1024, 0));
-    EXPECT_EQ(folderOf(set, "/flash/big"), "/ram");
-    // The nearest existing ancestor decides.
+    EXPECT_EQ(folderOf(set, "/flash/big"), "/ram/.installer");
+    // The nearest existing ancestor decides: its file system and its room.
     mkdir("/flash/var", 0755);
     ASSERT_TRUE(openAtomic(out, set, "/flash/var/pdb/newpkg/version", 10, 0));
-    EXPECT_EQ(folderOf(set, "/flash/var/pdb/newpkg/version"), "/flash/var");
-    // A directory of 129 characters still takes a temporary; one more does not.
-    const std::string fits = "/flash/" + std::string(122, 'd'), tooLong = "/flash/" + std::string(123, 'd');
-    ASSERT_EQ(mkdir(fits.c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(tooLong.c_str(), 0755), 0);
-    ASSERT_TRUE(openAtomic(out, set, fits + "/f", 1, 0));
-    EXPECT_EQ(folderOf(set, fits + "/f"), fits);
-    ASSERT_TRUE(openAtomic(out, set, tooLong + "/f", 1, 0));
-    EXPECT_EQ(folderOf(set, tooLong + "/f"), "/ram");
+    EXPECT_EQ(folderOf(set, "/flash/var/pdb/newpkg/version"), "/flash/.installer");
+    ASSERT_TRUE(openAtomic(out, set, "/flash/boot/new/kernel", 10, 0));
+    EXPECT_EQ(folderOf(set, "/flash/boot/new/kernel"), "/flash/boot/.installer");
+    ASSERT_TRUE(openAtomic(out, set, "/flash/boot/big", 1000 * 1024, 0));
+    EXPECT_EQ(folderOf(set, "/flash/boot/big"), "/ram/.installer");
   }));
   // Exactly 4 GiB free: the product of free blocks and block size is 0 when
   // it wraps in 32 bits, which would send every file to RAM.
@@ -85,37 +86,39 @@ TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
     StagedChanges set;
     std::ofstream out;
     ASSERT_TRUE(openAtomic(out, set, "/flash/file", 1000, 0));
-    EXPECT_EQ(folderOf(set, "/flash/file"), "/flash");
+    EXPECT_EQ(folderOf(set, "/flash/file"), "/flash/.installer");
   }));
 }
 
 TEST(AtomicWriter, ModeReplacementAndTheCallersBuffer) {
   ScratchRoot root;
-  const std::string target = root.host("/flash/bin/tool");
-  StagedChanges set;
-  std::ofstream out;
-  ASSERT_TRUE(openAtomic(out, set, target, 5, 0x81ED));  // regular file, 0755
-  out << "first";
-  out.close();
-  ASSERT_TRUE(out.good());
-  const std::string first = set[target].data;
-  EXPECT_EQ(fileMode(first), 0755u);
-  EXPECT_EQ(readFile(first), "first");
-  // A second write of the same target replaces the first temporary.
-  static char buffer[65536];
-  std::ofstream buffered;
-  buffered.rdbuf()->pubsetbuf(buffer, sizeof buffer);
-  ASSERT_TRUE(openAtomic(buffered, set, target, 20000, 04750));
-  const std::string second = set[target].data;
-  EXPECT_FALSE(pathExists(first));
-  EXPECT_EQ(set.size(), 1u);
-  EXPECT_EQ(fileMode(second), 04750u);
-  // 20000 bytes fit the 64 KiB buffer given beforehand: nothing reached the file yet.
-  for (int i = 0; i < 200; ++i) buffered << std::string(100, 'p');
-  EXPECT_EQ(readFile(second), "");
-  buffered.close();
-  EXPECT_TRUE(buffered.good());
-  EXPECT_EQ(readFile(second), std::string(20000, 'p'));
+  EXPECT_TRUE(root.runInside([] {
+    const std::string target = "/flash/bin/tool";
+    StagedChanges set;
+    std::ofstream out;
+    ASSERT_TRUE(openAtomic(out, set, target, 5, 0x81ED));  // regular file, 0755
+    out << "first";
+    out.close();
+    ASSERT_TRUE(out.good());
+    const std::string first = set[target].data;
+    EXPECT_EQ(fileMode(first), 0755u);
+    EXPECT_EQ(readFile(first), "first");
+    // A second write of the same target replaces the first temporary.
+    static char buffer[65536];
+    std::ofstream buffered;
+    buffered.rdbuf()->pubsetbuf(buffer, sizeof buffer);
+    ASSERT_TRUE(openAtomic(buffered, set, target, 20000, 04750));
+    const std::string second = set[target].data;
+    EXPECT_FALSE(pathExists(first));
+    EXPECT_EQ(set.size(), 1u);
+    EXPECT_EQ(fileMode(second), 04750u);
+    // 20000 bytes fit the 64 KiB buffer given beforehand: nothing reached the file yet.
+    for (int i = 0; i < 200; ++i) buffered << std::string(100, 'p');
+    EXPECT_EQ(readFile(second), "");
+    buffered.close();
+    EXPECT_TRUE(buffered.good());
+    EXPECT_EQ(readFile(second), std::string(20000, 'p'));
+  }));
 }
 
 }  // namespace

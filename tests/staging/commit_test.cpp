@@ -1,6 +1,6 @@
-// commitChanges on host folders of a scratch root: the two passes, one-level
-// directory removal, links, moves and their error lines, and the copy across
-// devices (a tmpfs in a private mount namespace).
+// commitChanges inside a scratch root: the two passes, one-level directory
+// removal, links and moves, what is refused before the point of no return,
+// and the copy across devices (a tmpfs in a private mount namespace).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,118 +18,175 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-std::string committed(const StagedChanges& set) {
+// Standard error of the commit, or the reason it was refused.
+std::string committed(StagedChanges set) {
   CaptureStderr();
-  commitChanges(set, false);
-  return GetCapturedStderr();
+  CommitFailure failure;
+  const bool done = commitChanges(set, false, &failure);
+  const std::string err = GetCapturedStderr();
+  if (!done) discardChanges(set);
+  return done ? err : "refused: " + failure.what;
 }
 
 TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
   ScratchRoot root;
-  const std::string d = root.host("/tmp/");
-  for (const char* dir : {"d", "e", "x", "x/sub", "y"}) mkdir((d + dir).c_str(), 0755);
-  for (const char* name : {"d/old", "x/a", "x/.hidden", "x/sub/f", "y/version", "plain"}) writeFile(d + name, name);
-  writeFile(d + "src", "moved in");
-  StagedChanges set;
-  // The move's key sorts first, so one pass in key order would move the file
-  // in and then remove it with its directory.
-  stageMove(set, d + "src", d + "d/new");
-  stageRemoval(set, d + "e/../d");
-  ASSERT_EQ(set.begin()->first, d + "d/new");
-  stageRemoval(set, d + "x");
-  stageRemoval(set, d + "y/");  // entry directories are staged with their "/"
-  stageRemoval(set, d + "plain");
-  stageChange(set, d + "vanished", ChangeKind::Remove, "");
-  EXPECT_EQ(committed(set), "");  // removals fail silently
-  EXPECT_EQ(listFolder(d + "d"), Names{"new"});
-  EXPECT_EQ(readFile(d + "d/new"), "moved in");
-  EXPECT_EQ(listFolder(d + "x"), (Names{".hidden", "sub"}));
-  EXPECT_EQ(listFolder(d), (Names{"d", "e", "x"}));
+  EXPECT_TRUE(root.runInside([] {
+    const std::string d = "/tmp/";
+    for (const char* dir : {"d", "e", "x", "x/sub", "y"}) mkdir((d + dir).c_str(), 0755);
+    for (const char* name : {"d/old", "x/a", "x/.hidden", "x/sub/f", "y/version", "plain"}) writeFile(d + name, name);
+    writeFile(d + "src", "moved in");
+    StagedChanges set;
+    // The move's key sorts first, so one pass in key order would move the
+    // file in and then remove it with its directory.
+    stageMove(set, d + "src", d + "d/new");
+    stageRemoval(set, d + "e/../d");
+    ASSERT_EQ(set.begin()->first, d + "d/new");
+    stageRemoval(set, d + "x");
+    stageRemoval(set, d + "y/");  // entry directories are staged with their "/"
+    stageRemoval(set, d + "plain");
+    stageChange(set, d + "vanished", ChangeKind::Remove, "");
+    EXPECT_EQ(committed(set), "");  // removals fail silently
+    EXPECT_EQ(listFolder(d + "d"), Names{"new"});
+    EXPECT_EQ(readFile(d + "d/new"), "moved in");
+    EXPECT_EQ(listFolder(d + "x"), (Names{".hidden", "sub"}));
+    EXPECT_EQ(listFolder(d), (Names{"d", "e", "x"}));
+    // Finished a second time (a run cut off in the commit is finished by the
+    // next one), a removal keeps what the first try moved into the folder.
+    StagedChanges again;
+    stageChange(again, d + "d/", ChangeKind::Remove, "");
+    stageMove(again, d + "src", d + "d/new");
+    finishCommit(again);
+    EXPECT_EQ(listFolder(d + "d"), Names{"new"});
+  }));
 }
 
-TEST(Commit, LinksMovesAndTheirErrorLines) {
+TEST(Commit, LinksAndMoves) {
   ScratchRoot root;
-  const std::string d = root.host("/tmp/");
-  writeFile(d + "tmp1", "new content", 0755);
-  writeFile(d + "existing", "kept file");
-  writeFile(d + "target", "old content");
-  writeFile(d + "file", "replaced by a link");
-  writeFile(d + "blocker", "a file where a directory is needed");
-  StagedChanges set;
-  stageChange(set, d + "target", ChangeKind::MoveTemporary, d + "tmp1");
-  stageMove(set, d + "existing", d + "a/b/c");
-  stageSymlink(set, "/flash/bootimage", d + "new/deep/image");
-  stageSymlink(set, "relative text", d + "file");
-  stageSymlink(set, "x", d + "blocker/link");
-  EXPECT_EQ(committed(set), "symlink: Not a directory\n");
-  EXPECT_EQ(readFile(d + "target"), "new content");
-  EXPECT_EQ(fileMode(d + "target"), 0755u);
-  EXPECT_EQ(readFile(d + "a/b/c"), "kept file");
-  EXPECT_EQ(linkText(root, "/tmp/new/deep/image"), "/flash/bootimage");
-  EXPECT_EQ(linkText(root, "/tmp/file"), "relative text");
-  EXPECT_EQ(readFile(d + "blocker"), "a file where a directory is needed");
-  StagedChanges lost;
-  stageMove(lost, d + "nowhere", d + "lost");
-  EXPECT_EQ(committed(lost), "rename: No such file or directory\n");
+  EXPECT_TRUE(root.runInside([] {
+    const std::string d = "/tmp/";
+    writeFile(d + "tmp1", "new content", 0755);
+    writeFile(d + "existing", "kept file");
+    writeFile(d + "target", "old content");
+    writeFile(d + "file", "replaced by a link");
+    writeFile(d + "blocker", "a file the commit removes to make a folder");
+    StagedChanges set;
+    stageChange(set, d + "target", ChangeKind::MoveTemporary, d + "tmp1");
+    stageMove(set, d + "existing", d + "a/b/c");
+    stageSymlink(set, "/flash/bootimage", d + "new/deep/image");
+    stageSymlink(set, "relative text", d + "file");
+    stageRemoval(set, d + "blocker");
+    stageSymlink(set, "x", d + "blocker/link");
+    EXPECT_EQ(committed(set), "");
+    EXPECT_EQ(readFile(d + "target"), "new content");
+    EXPECT_EQ(fileMode(d + "target"), 0755u);
+    EXPECT_EQ(readFile(d + "a/b/c"), "kept file");
+    EXPECT_EQ(readLink("/tmp/new/deep/image"), "/flash/bootimage");
+    EXPECT_EQ(readLink("/tmp/file"), "relative text");
+    EXPECT_EQ(readLink("/tmp/blocker/link"), "x");
+    EXPECT_FALSE(pathExists("/flash/.installer/commit"));
+  }));
 }
 
-TEST(Commit, CrossDeviceMovesCopyPlainFilesWithTheirPermissions) {
+// A set that cannot be carried out whole is refused before anything changes.
+TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
+  struct Row {
+    const char* target;
+    const char* source;  // empty: "/tmp/new"
+    const char* why;
+  };
+  const std::string longName(256, 'n');
+  const Row rows[] = {
+      {"/tmp/file/x", "", "could not create /tmp/file/x: Not a directory"},
+      {"/tmp/folder", "", "could not create /tmp/folder: Is a directory"},
+      {"/tmp/staged/x", "", "could not create /tmp/staged/x: Not a directory"},
+      {"/tmp/missing", "/tmp/nowhere", "could not move /tmp/nowhere: No such file or directory"},
+  };
   ScratchRoot root;
-  const std::string d = root.host("/tmp/");
+  EXPECT_TRUE(root.runInside([&] {
+    writeFile("/tmp/file", "a file where a folder is needed");
+    mkdir("/tmp/folder", 0755);  // a folder where a file goes
+    writeFile("/tmp/old", "old");
+    for (const Row& row : rows) {
+      writeFile("/tmp/new", "new");
+      StagedChanges set;
+      stageChange(set, "/tmp/old", ChangeKind::Remove, "");
+      stageMove(set, "/tmp/new", "/tmp/staged");  // a file the same commit puts where a folder is needed
+      stageMove(set, *row.source ? row.source : "/tmp/new2", row.target);
+      if (!*row.source) writeFile("/tmp/new2", "new2");
+      EXPECT_EQ(committed(set), std::string("refused: ") + row.why) << row.target;
+      EXPECT_EQ(readFile("/tmp/old"), "old") << row.target;
+      EXPECT_FALSE(pathExists("/tmp/staged")) << row.target;
+    }
+    StagedChanges set;
+    writeFile("/tmp/new", "new");
+    stageMove(set, "/tmp/new", "/tmp/" + longName);
+    EXPECT_EQ(committed(set), "refused: could not create /tmp/" + longName + ": File name too long");
+    EXPECT_FALSE(pathExists("/flash/.installer/commit"));
+  }));
+}
+
+TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
+  ScratchRoot root;
   EXPECT_TRUE(runIsolated(
-      [d] {
+      [] {
+        const std::string d = "/tmp/";
         std::string big(100000, '\0');
         for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
         writeFile(d + "src", big, 02750);
         writeFile(d + "small", "small", 0600);
         writeFile(d + "mnt/t", "old", 0644);
-        mkdir((d + "srcdir").c_str(), 0755);
-        symlink("nothing", (d + "dangling").c_str());
-        writeFile(d + "mnt/a", "old a");
         StagedChanges set;
         stageChange(set, d + "mnt/t", ChangeKind::MoveTemporary, d + "src");
         stageMove(set, d + "small", d + "mnt/new/sub/f");
-        stageMove(set, d + "srcdir", d + "mnt/a");     // only plain files are copied
-        stageMove(set, d + "dangling", d + "mnt/b");
         EXPECT_EQ(committed(set), "");
         EXPECT_EQ(readFile(d + "mnt/t"), big);
         EXPECT_EQ(fileMode(d + "mnt/t"), 02750u);
         EXPECT_EQ(readFile(d + "mnt/new/sub/f"), "small");
         EXPECT_EQ(fileMode(d + "mnt/new/sub/f"), 0600u);
-        EXPECT_EQ(readFile(d + "mnt/a"), "old a");
-        // The sources stay; no copy temporaries are left beside the targets.
-        EXPECT_TRUE(pathExists(d + "src"));
-        EXPECT_EQ(listFolder(d + "mnt"), (Names{"a", "new", "t"}));
-        EXPECT_EQ(listFolder(d + "mnt/new/sub"), Names{"f"});
+        // A temporary of the set was copied and is gone; another's file stays.
+        EXPECT_FALSE(pathExists(d + "src"));
+        EXPECT_TRUE(pathExists(d + "small"));
+        EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{});
+        // A directory or a dangling link cannot be copied: refused whole.
+        mkdir((d + "srcdir").c_str(), 0755);
+        symlink("nothing", (d + "dangling").c_str());
+        for (const char* source : {"srcdir", "dangling"}) {
+          StagedChanges refused;
+          stageMove(refused, d + source, d + "mnt/a");
+          EXPECT_EQ(committed(refused).substr(0, 33), "refused: could not create /tmp/mn") << source;
+          EXPECT_FALSE(pathExists(d + "mnt/a")) << source;
+        }
         // The spinner: the first chunk draws "|" at once, only when asked for.
+        writeFile(d + "src", big);
+        std::string copy;
         CaptureStdout();
-        EXPECT_TRUE(copyFile(d + "src", d + "mnt/u", true));
+        EXPECT_TRUE(copyToTemporary(d + "src", d + "mnt/.installer", true, &copy));
         std::string drawn = GetCapturedStdout();
         ASSERT_FALSE(drawn.empty());
         EXPECT_EQ(drawn[0], '|');
         EXPECT_EQ(drawn.find_first_not_of("|/-\\\b"), std::string::npos);
+        EXPECT_EQ(readFile(copy), big);
         CaptureStdout();
-        EXPECT_TRUE(copyFile(d + "src", d + "mnt/v", false));
+        EXPECT_TRUE(copyToTemporary(d + "src", d + "mnt/.installer", false, &copy));
         EXPECT_EQ(GetCapturedStdout(), "");
       },
-      {{d + "mnt", "4m"}}));
+      {{root.host("/tmp/mnt"), "4m"}}, root.path()));
 }
 
-TEST(Commit, FailedCopyKeepsTheOldTarget) {
+TEST(Commit, ACopyThatDoesNotFitIsRefusedAndLeavesNothing) {
   ScratchRoot root;
-  const std::string d = root.host("/tmp/");
   EXPECT_TRUE(runIsolated(
-      [d] {
-        writeFile(d + "src", std::string(1 << 20, 'x'));
-        writeFile(d + "mnt/t", "old content", 0644);
+      [] {
+        writeFile("/tmp/src", std::string(1 << 20, 'x'));
+        writeFile("/tmp/mnt/t", "old content", 0644);
         StagedChanges set;
-        stageMove(set, d + "src", d + "mnt/t");
-        EXPECT_EQ(committed(set), "copy: No space left on device\n");
-        EXPECT_EQ(readFile(d + "mnt/t"), "old content");
-        EXPECT_EQ(fileMode(d + "mnt/t"), 0644u);
-        EXPECT_EQ(listFolder(d + "mnt"), Names{"t"});
+        stageMove(set, "/tmp/src", "/tmp/mnt/t");
+        EXPECT_EQ(committed(set), "refused: could not create /tmp/mnt/t: No space left on device");
+        EXPECT_EQ(readFile("/tmp/mnt/t"), "old content");
+        EXPECT_EQ(listFolder("/tmp/mnt/.installer"), Names{});
+        EXPECT_TRUE(pathExists("/tmp/src"));
       },
-      {{d + "mnt", "64k"}}));
+      {{root.host("/tmp/mnt"), "64k"}}, root.path()));
 }
 
 }  // namespace

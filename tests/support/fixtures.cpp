@@ -83,10 +83,14 @@ std::string upload(ScratchRoot& root, const std::string& fileName, const std::st
   return content;
 }
 
-std::string linkText(const ScratchRoot& root, const std::string& routerPath) {
+std::string readLink(const std::string& path) {
   char buffer[512];
-  const ssize_t n = readlink(root.host(routerPath).c_str(), buffer, sizeof buffer);
+  const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
   return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string linkText(const ScratchRoot& root, const std::string& routerPath) {
+  return readLink(root.host(routerPath));
 }
 
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {

@@ -58,6 +58,7 @@ std::vector<std::string> listingOrder(const ScratchRoot& root);
 // Host paths.
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string readFile(const std::string& path);
+std::string readLink(const std::string& path);  // empty when it is no link
 bool pathExists(const std::string& path);             // without following a last link
 unsigned fileMode(const std::string& path);           // low 12 bits
 std::vector<std::string> listFolder(const std::string& path);  // names, sorted
