@@ -27,13 +27,11 @@ bool hasRoom(const struct statfs& fs, uint32_t sizeHint) {
   return static_cast<uint64_t>(sizeHint) + kSpareBytes < freeBytes;
 }
 
-// The temporaries' folder on dir's file system, looked up once per device.
-std::string folderOn(StagedChanges& set, const std::string& dir) {
-  struct stat status;
-  if (stat(dir.c_str(), &status) != 0) return temporaryFolderOn(dir);
-  auto known = set.temporaryFolders.find(status.st_dev);
+// The temporaries' folder on dir's file system, looked up once per folder.
+const std::string& folderOn(StagedChanges& set, const std::string& dir) {
+  auto known = set.temporaryFolders.find(dir);
   if (known != set.temporaryFolders.end()) return known->second;
-  return set.temporaryFolders[status.st_dev] = temporaryFolderOn(dir);
+  return set.temporaryFolders[dir] = temporaryFolderOn(dir);
 }
 
 // Only the nearest ancestor that exists is judged: a package directory that

@@ -66,25 +66,57 @@ bool componentsFit(const std::string& path) {
 
 enum class Found { Nothing, Folder, Other };
 
+struct Seen {
+  Found found = Found::Nothing;
+  dev_t device = 0;
+};
+
 // What stands at each path before the commit, looked up once: most targets
-// share their folders.
+// share their folders. What stands at the targets themselves comes from one
+// listing of each folder, not from a status call per file.
 class PathProbe {
  public:
-  Found at(const std::string& path) {
+  const Seen& at(const std::string& path) {
     auto known = cache_.find(path);
     if (known != cache_.end()) return known->second;
-    struct stat status;
-    Found found = Found::Nothing;
-    if (lstat(path.c_str(), &status) == 0) {
-      // A link to a folder serves as one; any other link does not.
-      if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) status.st_mode = 0;
-      found = S_ISDIR(status.st_mode) ? Found::Folder : Found::Other;
-    }
-    return cache_[path] = found;
+    return cache_[path] = look(path);
+  }
+
+  // REQUIRES: folder exists as a folder.
+  Found child(const std::string& folder, const std::string& name) {
+    auto listed = listings_.find(folder);
+    if (listed == listings_.end()) listed = listings_.emplace(folder, list(folder)).first;
+    auto it = listed->second.find(name);
+    return it == listed->second.end() ? Found::Nothing : it->second;
   }
 
  private:
-  std::map<std::string, Found> cache_;
+  static Seen look(const std::string& path) {
+    Seen seen;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) return seen;
+    // A link to a folder serves as one; any other link does not.
+    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) status.st_mode = 0;
+    seen.found = S_ISDIR(status.st_mode) ? Found::Folder : Found::Other;
+    seen.device = status.st_dev;
+    return seen;
+  }
+
+  static std::map<std::string, Found> list(const std::string& folder) {
+    std::map<std::string, Found> names;
+    if (DIR* d = opendir(folder.c_str())) {
+      while (const dirent* entry = readdir(d)) {
+        Found found = entry->d_type == DT_DIR ? Found::Folder : Found::Other;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) found = look(folder + "/" + entry->d_name).found;
+        names.emplace(entry->d_name, found);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+
+  std::map<std::string, Seen> cache_;
+  std::map<std::string, std::map<std::string, Found>> listings_;
 };
 
 // The deepest folder above target that exists now: the one whose file
@@ -92,7 +124,7 @@ class PathProbe {
 std::string existingFolderAbove(PathProbe& probe, const std::string& target) {
   std::string existing = "/";
   for (const std::string& folder : foldersAbove(target)) {
-    if (probe.at(folder) != Found::Folder) break;
+    if (probe.at(folder).found != Found::Folder) break;
     existing = folder;
   }
   return existing;
@@ -170,8 +202,9 @@ void moveIntoPlace(const std::string& source, const std::string& target) {
 
 }  // namespace
 
-bool checkCommit(const StagedChanges& set, CommitFailure* failure) {
-  PathProbe probe;
+namespace {
+
+bool check(const StagedChanges& set, PathProbe& probe, CommitFailure* failure) {
   std::map<std::string, InodeNeed> inodesNeeded;  // deepest existing folder -> new folders and links below it
   auto needInode = [&](const std::string& existing, const std::string& path) {
     InodeNeed& need = inodesNeeded[existing];
@@ -186,7 +219,7 @@ bool checkCommit(const StagedChanges& set, CommitFailure* failure) {
     for (const std::string& folder : foldersAbove(target)) {
       if (willHoldFile(set, folder)) return fail(failure, "create", target, ENOTDIR);
       if (below) {
-        const Found found = probe.at(folder);
+        const Found found = probe.at(folder).found;
         if (found == Found::Folder) {
           existing = folder;
           continue;
@@ -197,28 +230,43 @@ bool checkCommit(const StagedChanges& set, CommitFailure* failure) {
       }
       if (newFolders.insert(folder).second) needInode(existing, folder);
     }
-    if (below && probe.at(target) == Found::Folder) return fail(failure, "create", target, EISDIR);
-    if (change.kind == ChangeKind::Symlink && (!below || probe.at(target) == Found::Nothing)) {
-      needInode(existing, target);
-    }
+    const Found there = below ? probe.child(existing, target.substr(target.rfind('/') + 1)) : Found::Nothing;
+    if (there == Found::Folder) return fail(failure, "create", target, EISDIR);
+    if (change.kind == ChangeKind::Symlink && there == Found::Nothing) needInode(existing, target);
+    // A temporary of this run exists; another file is looked at.
     struct stat st;
-    if (isMove(change) && lstat(change.data.c_str(), &st) != 0) return fail(failure, "move", change.data, errno);
+    if (change.kind == ChangeKind::MoveExisting && lstat(change.data.c_str(), &st) != 0) {
+      return fail(failure, "move", change.data, errno);
+    }
   }
   return haveInodes(inodesNeeded, failure);
 }
 
+}  // namespace
+
+bool checkCommit(const StagedChanges& set, CommitFailure* failure) {
+  PathProbe probe;
+  return check(set, probe, failure);
+}
+
 bool beginCommit(StagedChanges& set, bool runPostCommit, bool showProgress, CommitFailure* failure) {
   if (set.empty()) return true;
-  if (!checkCommit(set, failure)) return false;
+  PathProbe probe;
+  if (!check(set, probe, failure)) return false;
   // The commit itself must not copy: a copy can fail half-way. A move that
   // would cross file systems is copied now, onto the target's own.
-  PathProbe probe;
   for (auto& [target, change] : set) {
     if (!isMove(change)) continue;
     const std::string existing = existingFolderAbove(probe, target);
-    struct stat source, destination;
-    if (stat(change.data.c_str(), &source) != 0) return fail(failure, "create", target, errno);
-    if (stat(existing.c_str(), &destination) == 0 && source.st_dev == destination.st_dev) continue;
+    dev_t source = 0;
+    if (change.kind == ChangeKind::MoveTemporary) {
+      source = probe.at(parentDirectory(change.data)).device;
+    } else {
+      struct stat status;
+      if (stat(change.data.c_str(), &status) != 0) return fail(failure, "create", target, errno);
+      source = status.st_dev;
+    }
+    if (source == probe.at(existing).device) continue;
     std::string copy;
     if (!copyToTemporary(change.data, temporaryFolderOn(existing), showProgress, &copy)) {
       return fail(failure, "create", target, errno);

@@ -20,9 +20,9 @@ struct StagedChange {
 };
 
 // The changes by target path, plus what the run learnt about where its
-// temporaries go (the temporaries' folder of each file system it wrote to).
+// temporaries go.
 struct StagedChanges : std::map<std::string, StagedChange> {
-  std::map<uint64_t, std::string> temporaryFolders;  // device -> folder
+  std::map<std::string, std::string> temporaryFolders;  // existing folder -> the temporaries' folder there
 };
 
 void stageChange(StagedChanges& set, const std::string& target, ChangeKind kind, const std::string& data);

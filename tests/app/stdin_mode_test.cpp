@@ -349,6 +349,13 @@ TEST(StdinMode, AnImageCopyCutByAFullFlashIsNeverKept) {
         EXPECT_FALSE(root.exists("/flash/var/pdb/hello"));
         EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
         EXPECT_FALSE(root.exists("/flash/bin/hello"));
+        // Files that fit the RAM disk but not flash: the disk-space check.
+        const RunResult large = pipeIn(root, build(hello("1.0", {file("/bin/hello", std::string(100 * 1024, 'h'))})));
+        EXPECT_EQ(large.status, 28);
+        EXPECT_EQ(large.outPlain.rfind("ERROR: upgrade failed, free ", 0), 0u) << large.outPlain;
+        EXPECT_EQ(large.outPlain.find('\n'), large.outPlain.size() - 1) << large.outPlain;
+        EXPECT_EQ(flashTree(root), (Tree{{"/flash/var/pdb/.keep", ""}}));
+        EXPECT_EQ(root.list("/ram"), std::vector<std::string>{});
       },
       {{root.host("/flash"), "64k"}}));
 }

@@ -255,8 +255,8 @@ RunResult ScratchRoot::run(const std::vector<std::string>& args, const std::map<
 }
 
 RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
-                                   const std::map<std::string, std::string>& env,
-                                   const std::string& stdinData) const {
+                                   const std::map<std::string, std::string>& env, const std::string& stdinData,
+                                   const std::vector<std::string>& wrapper) const {
   // The mount points are made here, in the parent, and removed again after
   // the run; the mounts themselves live only in the child's namespace.
   std::vector<std::string> madeDirs, madeFiles;
@@ -310,7 +310,8 @@ RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
     }
     return true;
   };
-  std::vector<std::string> argv = {kChrootedBinary};
+  std::vector<std::string> argv = wrapper;
+  argv.push_back(kChrootedBinary);
   argv.insert(argv.end(), args.begin(), args.end());
   RunResult result = runWith(argv, env, stdinData, prepare);
 

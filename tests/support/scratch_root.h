@@ -53,10 +53,11 @@ class ScratchRoot {
   // mount namespace chrooted to the scratch root. The host's /usr, /lib*,
   // /bin, /sbin and /etc are bind-mounted read-only for the dynamic loader
   // (links such as /lib -> usr/lib are recreated as links), the binary is
-  // mounted as "/.installer"; all of it is gone again after the run.
+  // mounted as "/.installer"; all of it is gone again after the run. A
+  // wrapper (a program of the host's /usr and its options) runs the binary.
   RunResult runChrooted(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
-                        const std::string& stdinData = "") const;
+                        const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) const;
 
   // Runs fn in a child process chrooted to the scratch root; gtest
   // expectations inside fn count. Returns true when fn reported no failure.
