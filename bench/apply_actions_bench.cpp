@@ -1,11 +1,15 @@
 // Times applyActions on synthetic installed sets of 100, 1,000 and 5,000
 // packages: chains of dependencies, many shared provisions, a few conflicts,
 // some disabled packages and some scheduled actions; then the same sets with
-// every package disabled and scheduled for enable (the largest enable list).
+// every package disabled and scheduled for enable (the largest enable list);
+// then with every package but the last scheduled for uninstall, each sharing
+// half of its ten files with the next package (the ownership index at work:
+// a file goes only with the last package that lists it).
 //
 // The engine stages real paths, so the run happens in a child chrooted to a
 // scratch folder holding the database directories; the machine's own "/flash"
 // is never touched. Usage: apply_actions_bench [sizes...]
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,7 +43,9 @@ std::string nameOf(int i) { return "p" + std::to_string(i); }
 // their providers: the order that makes rescans after a change costly).
 // Every tenth chain ends in a missing dependency, so the whole chain goes;
 // in others the head is disabled and part of it is scheduled.
-void fillRepository(Repository& repository, int count, bool enableAll) {
+enum class Mode { Mixed, EnableAll, UninstallAll };
+
+void fillRepository(Repository& repository, int count, Mode mode) {
   repository.reset();
   repository.quiet = true;
   for (int i = 0; i < count; ++i) {
@@ -56,27 +62,38 @@ void fillRepository(Repository& repository, int count, bool enableAll) {
     package->provides.push_back(relation("service" + std::to_string(i % 13)));
     package->provides.push_back(relation("api" + std::to_string(i)));
     if (i % 500 == 250) package->conflicts.push_back(relation(nameOf(i + 7)));
-    for (int f = 0; f < 3; ++f) package->files.insert("/flash/bin/" + nameOf(i) + "." + std::to_string(f));
+    if (mode == Mode::UninstallAll) {
+      // Files 5 to 9 of a package are files 0 to 4 of the next one.
+      for (int f = 0; f < 10; ++f) package->files.insert("/flash/bin/f" + std::to_string(i * 5 + f));
+    } else {
+      for (int f = 0; f < 3; ++f) package->files.insert("/flash/bin/" + nameOf(i) + "." + std::to_string(f));
+    }
     if (chain % 10 == 0) {
       package->disabled = position < 10;
       if (position == 10) package->action = PendingAction::Disable;
       if (position == 5) package->action = PendingAction::Enable;
     }
     if (chain % 10 == 8 && position == 0) package->action = PendingAction::Uninstall;
-    if (enableAll) {
+    if (mode == Mode::EnableAll) {
       package->disabled = true;
       package->action = PendingAction::Enable;
     }
+    if (mode == Mode::UninstallAll) {
+      package->disabled = false;
+      package->dependencies.clear();
+      package->action = last && i == count - 1 ? PendingAction::None : PendingAction::Uninstall;
+    }
+    repository.addOwner(*package);
     repository.packages.push_back(std::move(package));
   }
 }
 
 // Best of a few runs, in milliseconds.
-double timeRun(int count, bool enableAll, size_t* stagedCount, size_t* remaining) {
+double timeRun(int count, Mode mode, size_t* stagedCount, size_t* remaining) {
   Repository& repository = Repository::instance();
   double best = 1e30;
   for (int round = 0; round < 3; ++round) {
-    fillRepository(repository, count, enableAll);
+    fillRepository(repository, count, mode);
     StagedChanges staged;
     auto start = std::chrono::steady_clock::now();
     applyActions(repository, 1, staged);
@@ -96,7 +113,10 @@ void makeDatabase(const std::string& root, int count) {
   mkdir((flash + "/var").c_str(), 0755);
   mkdir((flash + "/var/pdb").c_str(), 0755);
   mkdir((root + "/ram").c_str(), 0755);
+  mkdir((flash + "/bin").c_str(), 0755);
   for (int i = 0; i < count; ++i) mkdir((flash + "/var/pdb/" + nameOf(i)).c_str(), 0755);
+  // The uninstall set's files exist, so that their removals are staged.
+  for (int f = 0; f < count * 5 + 5; ++f) close(creat((flash + "/bin/f" + std::to_string(f)).c_str(), 0644));
 }
 
 }  // namespace
@@ -122,13 +142,15 @@ int main(int argc, char** argv) {
       std::perror("chroot");
       _exit(1);
     }
-    for (bool enableAll : {false, true}) {
-      std::printf(enableAll ? "every package disabled and scheduled for enable:\n" : "mixed set:\n");
+    const char* titles[] = {"mixed set:\n", "every package disabled and scheduled for enable:\n",
+                            "all but one scheduled for uninstall, half of each one's files shared:\n"};
+    for (Mode mode : {Mode::Mixed, Mode::EnableAll, Mode::UninstallAll}) {
+      std::printf("%s", titles[static_cast<int>(mode)]);
       double previous = 0;
       int previousSize = 0;
       for (int size : sizes) {
         size_t staged = 0, remaining = 0;
-        double ms = timeRun(size, enableAll, &staged, &remaining);
+        double ms = timeRun(size, mode, &staged, &remaining);
         std::printf("  applyActions %5d installed: %9.2f ms  (%zu paths staged, %zu packages left)", size, ms,
                     staged, remaining);
         if (previousSize > 0 && previous > 0) {

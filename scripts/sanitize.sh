@@ -35,4 +35,4 @@ cmake --build "$BUILD" -j"$(nproc)"
 # program's name and warns about it on standard error before any option can
 # silence it. They run in the ordinary suite.
 ctest --test-dir "$BUILD" --output-on-failure -j2 \
-  -E '^(CommitMode.CommitsTheManifestAndKeepsIt|CancelMode.DeletesOnlyTheManifest)$' "${@:2}"
+  -E '^(CommitMode.CommitsTheManifestWholeOrNotAtAll|CancelMode.DeletesTheManifestAndItsTemporaries)$' "${@:2}"

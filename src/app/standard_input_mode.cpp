@@ -10,10 +10,10 @@
 
 #include "app/modes.h"
 #include "console/messages.h"
+#include "install/install_stream.h"
 #include "platform/fd_stream_buffer.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
-#include "install/install_stream.h"
 #include "staging/commit.h"
 #include "staging/staged_changes.h"
 

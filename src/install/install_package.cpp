@@ -34,8 +34,15 @@ bool isUsableName(const std::string& name) {
   return true;
 }
 
+// A package's own name also names its entry folder: one beginning with "."
+// is passed over by the loader (the package could never be listed or
+// removed), and "image" is where "installer -" copies the piped package.
+bool isUsablePackageName(const std::string& name) {
+  return isUsableName(name) && name[0] != '.' && name != "image";
+}
+
 bool hasUsableNames(const PackageInfo& package) {
-  if (!isUsableName(package.name)) return false;
+  if (!isUsablePackageName(package.name)) return false;
   for (const auto* list : {&package.dependencies, &package.provides, &package.conflicts}) {
     for (const Relation& relation : *list) {
       if (!isUsableName(relation.name)) return false;
@@ -94,6 +101,12 @@ void skipToNextHeader(PackageReader& reader) {
 
 bool hasUsablePackageNames(const PackageInfo& package) { return hasUsableNames(package); }
 
+void reportEntryInTheWay(const Package& package) {
+  // Something other than a directory holds the entry's path.
+  printError("installation of %s failed: could not create %s: %s", reportLabel(package).c_str(),
+             entryDirectory(package).c_str(), std::strerror(ENOTDIR));
+}
+
 Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
                         std::string* directoryOut, bool* bootImageOut) {
@@ -106,7 +119,10 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
     if (bundle != nullptr) reportBrokenMember(*bundle);
     return nullptr;
   }
-  if (bundle != nullptr && record->name == bundle->name) return nullptr;
+  if (bundle != nullptr && record->name == bundle->name) {
+    reportBrokenMember(*bundle);
+    return nullptr;
+  }
   // A package without a database entry has no directory to keep its image
   // in: naming one would put its image under an installed package's name.
   if (record->hasBlob && directoryOut != nullptr && reader.magic() != UnrecordedMagic) {
@@ -159,16 +175,14 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   if (recorded) {
     int index = repository.indexOfInstalled(record->name);
     if (index >= 0) {
-      removeEntry(*repository.packages[index], staged);
+      removeEntry(repository, *repository.packages[index], staged);
       repository.packages.erase(repository.packages.begin() + index);
     }
   }
 
   installProgress(*record, reader);
   if (recorded && !prepareEntryDirectory(*record, staged)) {
-    // Something other than a directory holds the entry's path.
-    printError("installation of %s failed: could not create %s: %s", reportLabel(*record).c_str(),
-               entryDirectory(*record).c_str(), std::strerror(ENOTDIR));
+    reportEntryInTheWay(*record);
     return nullptr;
   }
 
@@ -226,6 +240,7 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   // Kept for the message below: the engine may destroy the record.
   const std::string label = packageLabel(*record);
   const std::vector<Relation> dependencies = record->dependencies;
+  repository.addOwner(*record);
   repository.packages.push_back(std::move(record));
   applyActions(repository, 0, staged);
   // The engine may have uninstalled the new record at once (its dependency

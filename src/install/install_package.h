@@ -22,5 +22,8 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
 
 // Whether the package's name and every name in its relations can be kept in
 // the database: not empty, ".", "..", and free of "/", whitespace and control
-// bytes. Packages failing this are refused as broken.
+// bytes; the package's own name also neither begins with "." nor is "image".
+// Packages failing this are refused as broken.
 bool hasUsablePackageNames(const PackageInfo& package);
+// The error line for an entry path held by something other than a folder.
+void reportEntryInTheWay(const Package& package);

@@ -122,10 +122,14 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
 
   int index = repository.indexOfInstalled(bundle->name);
   if (index >= 0) {
-    removeEntry(*repository.packages[index], staged);
+    removeEntry(repository, *repository.packages[index], staged);
     repository.packages.erase(repository.packages.begin() + index);
   }
-  if (!prepareEntryDirectory(*bundle, staged) || !writeEntry(*bundle, staged)) return 1;
+  if (!prepareEntryDirectory(*bundle, staged)) {
+    reportEntryInTheWay(*bundle);
+    return 1;
+  }
+  if (!writeEntry(*bundle, staged)) return 1;
 
   Relation relation;
   relation.name = bundle->name;

@@ -27,6 +27,9 @@ enum class PendingAction : int32_t {
 // "", "uninstall", "enable", "disable", indexed by PendingAction.
 const char* actionName(PendingAction action);
 
+// The package database: one entry folder per installed package.
+inline constexpr const char* kDatabaseDirectory = "/flash/var/pdb/";
+
 inline constexpr uint32_t kFlagBootImage = 0x1;
 inline constexpr uint32_t kFlagStateOnly = 0x2;
 

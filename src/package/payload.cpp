@@ -3,6 +3,8 @@
 // changes before the run commits.
 #include "package/payload.h"
 
+#include <limits.h>
+
 #include <fstream>
 #include <istream>
 #include <memory>
@@ -19,25 +21,33 @@ constexpr size_t kCopyChunk = 16384;
 constexpr uint16_t kTypeMask = 0xF000;
 constexpr uint16_t kRegularFile = 0x8000;
 
-// A stored path may not leave the package's tree or break the one-path-per-
-// line "files" list: no ".." component, no newline, no NUL, and it must end
-// in a file name. The whole relative path is checked, so a package name
-// cannot smuggle one in either.
-bool isSafePath(const std::string& path) {
-  if (path.find('\n') != std::string::npos || path.find('\0') != std::string::npos) return false;
+// The final path of a regular file, or "" when the stored path cannot be
+// installed: it would leave the package's tree (a ".." component), land in
+// the package database (a payload could then make packages that were never
+// installed, or rewrite another's file list), name a folder (its last part
+// empty or "."), hold a byte the files list or the manifest cannot carry
+// (newline, NUL, space), or not fit the file system's name limits. Empty
+// and "." components are dropped, so one file has one path. The whole path
+// is checked, so a package name cannot smuggle anything in either.
+std::string finalPath(const Package& package, const std::string& stored) {
+  std::string relative = package.disabled ? "/x/" + package.name + "/" : "/";
+  relative += stored;
+  if (relative.find_first_of(std::string(" \n\0", 3)) != std::string::npos) return "";
+  const std::string last = relative.substr(relative.rfind('/') + 1);
+  if (last.empty() || last == ".") return "";
+  std::string path = "/flash";
   size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string part = relative.substr(start, end - start);
+    if (part == ".." || part.size() > NAME_MAX) return "";
+    if (!part.empty() && part != ".") path += "/" + part;
     start = end + 1;
   }
-  // A regular file needs a name of its own. A path ending in "/" or "."
-  // names a directory: the commit cannot move a file onto it, and the
-  // recorded path would make an uninstallation empty that directory of
-  // every other package's files.
-  const std::string name = path.substr(path.rfind('/') + 1);
-  return !name.empty() && name != ".";
+  const std::string database(kDatabaseDirectory);
+  if (path.size() >= PATH_MAX || path + "/" == database || path.compare(0, database.size(), database) == 0) return "";
+  return path;
 }
 
 }  // namespace
@@ -70,22 +80,18 @@ bool unpackFiles(Package& package, StagedChanges& staged, PackageReader& reader)
       continue;
     }
 
-    std::string relative;
-    if (package.disabled) relative = "/x/" + package.name;
-    if (stored.empty() || stored[0] != '/') relative += "/";
-    relative += stored;
-    if (!isSafePath(relative)) {
+    const std::string target = finalPath(package, stored);
+    if (target.empty()) {
       reportBrokenPackage(package);
       return false;
     }
-    const std::string finalPath = "/flash" + relative;
 
     std::ofstream out;
-    if (!openAtomic(out, staged, finalPath, dataLength, mode)) {
+    if (!openAtomic(out, staged, target, dataLength, mode)) {
       reportWriteFailure(package, stored);
       return false;
     }
-    package.files.insert(finalPath);
+    package.files.insert(target);
 
     uint32_t left = dataLength;
     while (left > 0) {

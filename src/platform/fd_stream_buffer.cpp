@@ -1,10 +1,13 @@
 #include "platform/fd_stream_buffer.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
 
-FdStreamBuffer::FdStreamBuffer(int fd) : fd_(fd), buffer_(new char[kPutBack + kBlock]) {
+FdStreamBuffer::FdStreamBuffer(int fd, long blockSize)
+    : fd_(fd), block_(blockSize), buffer_(new char[kPutBack + blockSize]) {
   char* start = buffer_ + kPutBack;
   setg(start, start, start);
 }
@@ -26,7 +29,7 @@ FdStreamBuffer::int_type FdStreamBuffer::underflow() {
   if (keep > kPutBack) keep = kPutBack;
   char* start = buffer_ + kPutBack;
   std::memmove(start - keep, gptr() - keep, static_cast<size_t>(keep));
-  long got = readSome(start, kBlock);
+  long got = readSome(start, block_);
   if (got <= 0) {
     setg(start - keep, start, start);
     return traits_type::eof();
@@ -46,7 +49,7 @@ std::streamsize FdStreamBuffer::xsgetn(char_type* out, std::streamsize n) {
       done += take;
       continue;
     }
-    if (n - done >= kBlock) {
+    if (n - done >= block_) {
       // Large reads go straight into the caller's memory; the put-back
       // area then holds nothing valid, so it is emptied.
       long got = readSome(out + done, static_cast<long>(n - done));
@@ -87,4 +90,11 @@ FdStreamBuffer::pos_type FdStreamBuffer::seekoff(off_type offset, std::ios_base:
 
 FdStreamBuffer::pos_type FdStreamBuffer::seekpos(pos_type position, std::ios_base::openmode which) {
   return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+InputFile::InputFile(const std::string& path, long blockSize)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), buffer_(fd_, blockSize) {}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
 }

@@ -8,6 +8,7 @@
 
 #include "console/messages.h"
 #include "package/package_reader.h"
+#include "platform/fd_stream_buffer.h"
 #include "repo/entry_directory.h"
 #include "repo/package_entry.h"
 #include "repo/repository.h"
@@ -66,6 +67,7 @@ void Repository::open(const std::string& architectureName, bool quietMode) {
     loadEntry(*package);
     packages.push_back(std::move(package));
   }
+  for (const std::unique_ptr<Package>& package : packages) addOwner(*package);
 }
 
 bool Repository::loadImages(const std::string& prefix, bool fromImagesDirectory) {
@@ -75,13 +77,12 @@ bool Repository::loadImages(const std::string& prefix, bool fromImagesDirectory)
     auto package = std::make_unique<Package>(name);
     const std::string path = fromImagesDirectory ? prefix + name : entryDirectory(*package) + "image";
     // A small buffer: the header group is usually a few hundred bytes, and
-    // the default buffer would pull in kilobytes of payload with it.
-    char buffer[kImageBufferSize];
-    std::filebuf file;
-    file.pubsetbuf(buffer, sizeof buffer);
-    if (file.open(path, std::ios::in | std::ios::binary) == nullptr) continue;
+    // a larger one would pull in kilobytes of payload with it. A folder or an
+    // unreadable image reads as a cut one: the entry's small files count.
+    InputFile file(path, kImageBufferSize);
+    if (!file.isOpen()) continue;
 
-    PackageReader reader(&file, false, nullptr);
+    PackageReader reader(file.buffer(), false, nullptr);
     for (int32_t type : kImagePartTypes) reader.accept(type);
     reader.nextPart();
     if (reader.partType() == PartBundleHeader) {

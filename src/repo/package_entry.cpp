@@ -4,10 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 
 #include "repo/entry_directory.h"
+#include "repo/repository.h"
 
 namespace {
 
@@ -76,6 +78,14 @@ void applySchedule(Package& package) {
     package.action = PendingAction::Disable;
     package.byUser = true;
   }
+}
+
+// A "files" list is read back from flash and trusted no further than this:
+// a path below "/flash", outside the database, whose entry folders go by
+// their own rule.
+bool isRemovablePath(const std::string& path) {
+  return path.compare(0, 7, "/flash/") == 0 &&
+         path.compare(0, std::strlen(kDatabaseDirectory), kDatabaseDirectory) != 0;
 }
 
 }  // namespace
@@ -148,11 +158,16 @@ void loadEntry(Package& package) {
   if (!isPlaceholder(package)) applySchedule(package);
 }
 
-void removeEntry(Package& package, StagedChanges& staged) {
+void removeEntry(Repository& repository, Package& package, StagedChanges& staged) {
   // Nothing on flash belongs to a name without a valid entry directory.
   if (hasValidEntryName(package.name)) {
     // The stored paths are the final absolute paths the payload wrote.
-    for (const std::string& path : package.files) stageRemoval(staged, path);
+    for (const std::string& path : package.files) {
+      auto owners = repository.fileOwners.find(path);
+      if (owners != repository.fileOwners.end() && --owners->second > 0) continue;  // another package keeps it
+      if (owners != repository.fileOwners.end()) repository.fileOwners.erase(owners);
+      if (isRemovablePath(path)) stageFileRemoval(staged, path);
+    }
     const std::string directory = entryDirectory(package);
     stageRemoval(staged, directory);
     stageRemoval(staged, directory + "image");

@@ -4,7 +4,12 @@
 #include "model/package.h"
 #include "staging/staged_changes.h"
 
+class Repository;
+
 // Completes the record from its entry directory and its schedule file.
 void loadEntry(Package& package);
-// Stages the removal of everything the package put on flash.
-void removeEntry(Package& package, StagedChanges& staged);
+// Stages the removal of everything the package put on flash, except what
+// another record in the repository still lists, and gives up its place in
+// the ownership index. Only files below "/flash" (outside the database) are
+// removed; a stored path that names a folder is passed over.
+void removeEntry(Repository& repository, Package& package, StagedChanges& staged);

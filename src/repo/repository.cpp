@@ -10,8 +10,13 @@ Repository& Repository::instance() {
 void Repository::reset() {
   architecture.clear();
   packages.clear();
+  fileOwners.clear();
   progressLine.clear();
   logLines.clear();
   quiet = false;
   postlogTakenOver = false;
+}
+
+void Repository::addOwner(const Package& package) {
+  for (const std::string& path : package.files) ++fileOwners[path];
 }

@@ -1,13 +1,14 @@
 // The single process-wide repository: the installed packages and the
 // console state of the run.
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/package.h"
 
-inline constexpr const char* kDatabaseDirectory = "/flash/var/pdb/";
 inline constexpr const char* kImagesDirectory = "/rw/pckg/.images/";
 inline constexpr const char* kPostlogPath = "/flash/postlog";
 
@@ -36,8 +37,15 @@ class Repository {
   std::vector<Package*> findProviders(const Relation& relation) const;
   Package* findConflicting(const PackageInfo& package) const;
 
+  // The ownership index: how many records in packages list each installed
+  // path. Kept by the loader, by the installer when a record joins the list
+  // and by removeEntry when one leaves, so a package never takes a file that
+  // another still lists.
+  void addOwner(const Package& package);
+
   std::string architecture;
   std::vector<std::unique_ptr<Package>> packages;  // owned
+  std::unordered_map<std::string, uint32_t> fileOwners;
   std::string progressLine;
   std::vector<std::string> logLines;
   bool quiet = false;

@@ -61,7 +61,7 @@ void carryOutRemovals(Repository& repository, const std::vector<Package*>& remov
       continue;
     }
     // Uninstalling is silent at any verbosity.
-    if (hasValidEntryName(package->name)) removeEntry(*package, staged);
+    if (hasValidEntryName(package->name)) removeEntry(repository, *package, staged);
     package->action = PendingAction::None;
     uninstalled.insert(package);
   }

@@ -54,6 +54,7 @@ std::vector<std::string> foldersAbove(const std::string& path) {
 }
 
 bool componentsFit(const std::string& path) {
+  if (path.size() >= PATH_MAX) return false;
   size_t start = 0;
   while (start < path.size()) {
     size_t end = path.find('/', start);

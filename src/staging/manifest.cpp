@@ -40,6 +40,16 @@ ManifestLine splitLine(const std::string& line) {
 bool writeManifest(const StagedChanges& set, const std::string& path) {
   std::string text;
   for (const auto& [target, change] : set) {
+    // A line must read back as it was written: paths are split at spaces
+    // and lines at newlines (only a link's text may hold spaces). A path
+    // that would read back as another is never written; the set cannot
+    // wait in a manifest at all.
+    const bool linkText = change.kind == ChangeKind::Symlink;
+    if (target.find_first_of(" \n") != std::string::npos ||
+        change.data.find_first_of(linkText ? "\n" : " \n") != std::string::npos) {
+      unlink(path.c_str());
+      return false;
+    }
     switch (change.kind) {
       case ChangeKind::Remove:
         text += "U " + target + "\n";
@@ -84,6 +94,9 @@ bool readManifest(StagedChanges& set, const std::string& path) {
     if (line.empty()) return true;
     ManifestLine fields = splitLine(line);
     if (fields.count < 2) return false;
+    // Everything a run stages lies below "/flash"; a line for any other
+    // place was not written by one and is passed over.
+    if (fields.fields[1].compare(0, 7, "/flash/") != 0) continue;
     const std::string& letter = fields.fields[0];
     if (letter == "U") {
       stageChange(set, fields.fields[1], ChangeKind::Remove, "");

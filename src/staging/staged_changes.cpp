@@ -44,10 +44,12 @@ void stageSymlink(StagedChanges& set, const std::string& linkText, const std::st
   stageChange(set, target, ChangeKind::Symlink, linkText);
 }
 
-void stageRemoval(StagedChanges& set, const std::string& path) {
+namespace {
+
+void stageRemovalIf(StagedChanges& set, const std::string& path, bool folders) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) {
-    stageChange(set, path, ChangeKind::Remove, "");
+    if (folders || !S_ISDIR(st.st_mode)) stageChange(set, path, ChangeKind::Remove, "");
     return;
   }
   // Nothing to remove on disk: only an earlier decision about the path is
@@ -60,6 +62,12 @@ void stageRemoval(StagedChanges& set, const std::string& path) {
   set.erase(it);
 }
 
+}  // namespace
+
+void stageRemoval(StagedChanges& set, const std::string& path) { stageRemovalIf(set, path, true); }
+
+void stageFileRemoval(StagedChanges& set, const std::string& path) { stageRemovalIf(set, path, false); }
+
 void discardChanges(StagedChanges& set) {
   for (const auto& [target, change] : set) deleteTemporary(change);
   set.clear();
@@ -67,7 +75,7 @@ void discardChanges(StagedChanges& set) {
 
 bool prepareEntryDirectory(const Package& package, StagedChanges& set) {
   if (!isUsableEntryName(package.name)) return false;
-  const std::string dir = "/flash/var/pdb/" + package.name + "/";
+  const std::string dir = kDatabaseDirectory + package.name + "/";
   auto it = set.find(dir);
   if (it != set.end()) {
     // An uninstall followed by a reinstall of the same name reuses the

@@ -29,6 +29,9 @@ void stageChange(StagedChanges& set, const std::string& target, ChangeKind kind,
 void stageMove(StagedChanges& set, const std::string& source, const std::string& target);
 void stageSymlink(StagedChanges& set, const std::string& linkText, const std::string& target);
 void stageRemoval(StagedChanges& set, const std::string& path);
+// As stageRemoval, but a folder at path is left alone: an installed file's
+// path never empties a folder.
+void stageFileRemoval(StagedChanges& set, const std::string& path);
 // Deletes the temporaries of MoveTemporary entries, then empties the set.
 void discardChanges(StagedChanges& set);
 // Cancels a staged removal of the package's entry directory; false when the

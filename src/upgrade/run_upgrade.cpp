@@ -8,14 +8,15 @@
 #include <set>
 
 #include "console/messages.h"
+#include "install/install_stream.h"
+#include "model/file_set.h"
 #include "model/matching.h"
+#include "platform/fd_stream_buffer.h"
 #include "repo/entry_directory.h"
 #include "repo/entry_writer.h"
 #include "repo/repository.h"
 #include "resolve/check_candidate.h"
-#include "install/install_stream.h"
 #include "resolve/ordering.h"
-#include "model/file_set.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace {
@@ -26,7 +27,7 @@ constexpr const char* kFlashUploadDirectory = "/flash/rw/pckg/";
 constexpr const char* kFlashPackageDirectory = "/flash/var/pckg/";
 constexpr const char* kDowngradeFile = "/ram/DOWNGRADE";
 constexpr const char* kBootImagePath = "/flash/bootimage";
-constexpr std::streamsize kReadBufferSize = 65536;
+constexpr long kReadBufferSize = 65536;
 
 bool fileExists(const char* path) {
   std::ifstream probe(path);
@@ -138,20 +139,23 @@ std::vector<PackageInfo> runUpgrade(Repository& repository, StagedChanges& stage
 
   if (!order.empty()) repository.takeOverPostlog();
 
-  // Package files are read through one 64 KiB buffer instead of the stream's
-  // default 8 KiB: an eighth of the read calls for the same bytes.
-  std::unique_ptr<char[]> readBuffer(new char[kReadBufferSize]);
   for (PackageInfo* info : order) {
     const auto& candidate = *static_cast<PackageCandidate*>(info);
-    std::filebuf file;
-    file.pubsetbuf(readBuffer.get(), kReadBufferSize);  // before open, or it is ignored
-    if (!file.open(candidate.path, std::ios::in | std::ios::binary)) continue;
+    // Read in 64 KiB blocks: an eighth of the read calls of the stream's 8 KiB.
+    InputFile file(candidate.path, kReadBufferSize);
+    if (!file.isOpen()) continue;
     bool bootImage = false;
+    const size_t messagesBefore = repository.logLines.size();
     const int result =
-        installFromStream(repository, staged, &file, tolerated, choices, nullptr, nullptr, &bootImage);
-    file.close();
-    // The stream installer has said why; the whole upgrade stops.
-    if (result != 0) return failUpgrade(staged);
+        installFromStream(repository, staged, file.buffer(), tolerated, choices, nullptr, nullptr, &bootImage);
+    if (result != 0) {
+      // The whole upgrade stops, and never without a word: the stream
+      // installer has said why, or the file is named here.
+      if (repository.logLines.size() == messagesBefore) {
+        printError("broken package %s", candidate.path.substr(candidate.path.rfind('/') + 1).c_str());
+      }
+      return failUpgrade(staged);
+    }
     if (candidate.hasBlob) keepUploadAsImage(candidate, bootImage, staged);
     installed.push_back(static_cast<const PackageInfo&>(candidate));
   }

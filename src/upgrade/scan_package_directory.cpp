@@ -3,14 +3,17 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <memory>
 
 #include "console/messages.h"
 #include "package/package_reader.h"
+#include "platform/fd_stream_buffer.h"
 #include "upgrade/upgrade_driver.h"
 
 namespace {
+
+// The scan reads header parts only and skips payloads by seeking.
+constexpr long kReadBlock = 4096;
 
 bool endsWith(const std::string& text, const char* suffix) {
   const std::string tail(suffix);
@@ -20,20 +23,18 @@ bool endsWith(const std::string& text, const char* suffix) {
 // Reads the headers of one package file into candidate; false when the file
 // is broken (declared size wrong, header or member headers unreadable).
 bool readCandidate(const std::string& path, PackageCandidate& candidate) {
-  std::filebuf file;
-  if (!file.open(path, std::ios::in | std::ios::binary)) return false;
+  InputFile file(path, kReadBlock);
+  struct stat status;
+  // A folder or anything else but a plain file is no package.
+  if (!file.isOpen() || fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
   // No digest: the scan never checks a signature, and without one the reader
   // skips the payload by seeking instead of reading and hashing all of it
   // (halving what an upgrade reads; the parts it does read are the same).
-  PackageReader reader(&file, false, nullptr);
+  PackageReader reader(file.buffer(), false, nullptr);
 
   // A cut or padded upload would only fail late in the payload; the size the
   // file header declares tells at once.
-  struct stat status;
-  if (stat(path.c_str(), &status) == 0 &&
-      static_cast<uint64_t>(status.st_size) != static_cast<uint64_t>(reader.fileSize())) {
-    return false;
-  }
+  if (static_cast<uint64_t>(status.st_size) != static_cast<uint64_t>(reader.fileSize())) return false;
 
   for (int32_t type : {PartBundleHeader, PartHeader, PartText24, PartArchitecture, PartText2, PartNote,
                        PartDependencies, PartProvides, PartConflicts, PartBlob}) {

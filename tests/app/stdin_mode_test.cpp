@@ -243,32 +243,6 @@ TEST(StdinMode, OnlyAnArchitectureAndAnEmptyDependencyPartMayFollowTheSignature)
   }
 }
 
-TEST(StdinMode, NamesTheDatabaseCannotHoldAreBroken) {
-  const char* badNames[] = {"", "..", ".", "a b", "tab\tname", "ctl\x01"};
-  for (const char* name : badNames) {
-    ScratchRoot root;
-    const RunResult run = pipeIn(root, build(spec(name, "1.0", {file("/bin/x", "x")})));
-    EXPECT_EQ(run.status, 1) << name;
-    EXPECT_TRUE(hasLine(run.outPlain, std::string("ERROR: installation of ") + name +
-                                          "-1.0 failed: broken package"))
-        << run.out;
-    EXPECT_EQ(flashTree(root), Tree{}) << name;
-  }
-  ScratchRoot root;
-  qpk::PackageSpec badRelation = spec("good", "1.0", {file("/bin/x", "x")});
-  badRelation.provides.push_back(relation("two words"));
-  RunResult run = pipeIn(root, build(badRelation));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of good-1.0 failed: broken package")) << run.out;
-
-  // A member with such a name fails the whole bundle, labelled by the bundle.
-  run = pipeIn(root, buildBundle(bun("1.0", {spec("fine", "1.0", {file("/bin/fine", "f")}),
-                                                spec("bad/name", "1.0", {file("/bin/b", "b")})})));
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of bun-1.0 failed: broken package")) << run.out;
-  EXPECT_EQ(flashTree(root), Tree{});
-}
-
 TEST(StdinMode, BlockersOfAMemberListNeverReachTheDatabase) {
   ScratchRoot root;
   // beta is not listed and needs the listed alpha, so the engine enables

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "console/messages.h"
-#include "repo/repository.h"
 #include "install/install_stream.h"
+#include "repo/repository.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;

@@ -128,7 +128,7 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
       std::vector<Package*> list{&p};
       recordEnabled(Repository::instance(), list, staged, false);
       EXPECT_FALSE(p.disabled);
-      removeEntry(p, staged);
+      removeEntry(Repository::instance(), p, staged);
       EXPECT_TRUE(staged.empty()) << "'" << name << "' staged " << staged.begin()->first;
       EXPECT_TRUE(p.files.empty());
       EXPECT_EQ(p.action, PendingAction::None);
@@ -198,7 +198,7 @@ TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
     p.flags = kFlagBootImage;
     p.action = PendingAction::Uninstall;
     StagedChanges staged;
-    removeEntry(p, staged);
+    removeEntry(Repository::instance(), p, staged);
     EXPECT_EQ(stagedView(staged), (View{{"/flash/bin/x", "<remove>"},
                                         {"/flash/bootimage", "<remove>"},
                                         {"/flash/var/pdb/foo/", "<remove>"},
@@ -211,13 +211,13 @@ TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
     Package two("two");
     two.flags = kFlagBootImage;
     StagedChanges second;
-    removeEntry(two, second);
+    removeEntry(Repository::instance(), two, second);
     EXPECT_EQ(stagedView(second),
               (View{{"/flash/var/pdb/two/", "<remove>"}, {"/flash/var/pdb/two/image", "<remove>"}}));
     ASSERT_EQ(0, ::unlink("/flash/bootimage.keep"));
     Package plain("two");
     StagedChanges third;
-    removeEntry(plain, third);
+    removeEntry(Repository::instance(), plain, third);
     EXPECT_EQ(third.count("/flash/bootimage"), 0u);
   }));
 }

@@ -1,5 +1,5 @@
-#include "resolve/ordering.h"
 #include "resolve/dependency_walk.h"
+#include "resolve/ordering.h"
 
 #include <memory>
 #include <random>

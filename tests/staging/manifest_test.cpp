@@ -46,21 +46,24 @@ TEST(Manifest, ReadingRules) {
   } cases[] = {
       // An empty file, and a file read to its end, are complete manifests.
       {"", true, {}},
-      {"U /a\nM /b /src\n", true, {"/a", "/b"}},
-      {"U /a\nM /b /src", true, {"/a", "/b"}},  // last line without newline
+      {"U /flash/a\nM /flash/b /src\n", true, {"/flash/a", "/flash/b"}},
+      {"U /flash/a\nM /flash/b /src", true, {"/flash/a", "/flash/b"}},  // last line without newline
       // An empty line ends the manifest; nothing after it counts.
-      {"\nU /a\n", true, {}},
-      {"U /a\n\nU /b\n", true, {"/a"}},
+      {"\nU /flash/a\n", true, {}},
+      {"U /flash/a\n\nU /flash/b\n", true, {"/flash/a"}},
       // A malformed line ends the reading with false; earlier lines stay.
-      {"U /a\nU\nU /b\n", false, {"/a"}},
-      {"U /a\nM /b\nU /c\n", false, {"/a"}},
-      {"L /a\n", false, {}},
+      {"U /flash/a\nU\nU /flash/b\n", false, {"/flash/a"}},
+      {"U /flash/a\nM /flash/b\nU /flash/c\n", false, {"/flash/a"}},
+      {"L /flash/a\n", false, {}},
       {"X\n", false, {}},
       // Another letter is skipped, and the lines after it still count.
-      {"X /a /b\nU /c\nu /d\nMM /e /f\n", true, {"/c"}},
+      {"X /flash/a /flash/b\nU /flash/c\nu /flash/d\nMM /flash/e /flash/f\n", true, {"/flash/c"}},
       // Empty fields are missing fields.
-      {"M /a \n", false, {}},
-      {"U  /a\n", false, {}},
+      {"M /flash/a \n", false, {}},
+      {"U  /flash/a\n", false, {}},
+      // Every staged change lies below "/flash"; a line for another place is
+      // passed over.
+      {"U /etc/passwd\nM /rw/x /flash/a\nU /flash/c\n", true, {"/flash/c"}},
   };
   ScratchRoot root;
   const std::string path = root.host("/ram/MANIFEST");
@@ -73,11 +76,11 @@ TEST(Manifest, ReadingRules) {
     EXPECT_EQ(keys, c.keys) << c.content;
   }
   // A later line for the same target wins.
-  writeFile(path, "M /a /first\nL /a text\nM /a /last\n");
+  writeFile(path, "M /flash/a /first\nL /flash/a text\nM /flash/a /last\n");
   StagedChanges set;
   EXPECT_TRUE(readManifest(set, path));
-  EXPECT_EQ(set["/a"].kind, ChangeKind::MoveExisting);
-  EXPECT_EQ(set["/a"].data, "/last");
+  EXPECT_EQ(set["/flash/a"].kind, ChangeKind::MoveExisting);
+  EXPECT_EQ(set["/flash/a"].data, "/last");
 }
 
 }  // namespace

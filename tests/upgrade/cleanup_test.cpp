@@ -1,8 +1,8 @@
 // "--cleanup" end to end: what is not built for system 3.22 or later goes.
 #include <gtest/gtest.h>
 
-#include "support/scratch_root.h"
 #include "support/fixtures.h"
+#include "support/scratch_root.h"
 
 using namespace fixtures;
 
