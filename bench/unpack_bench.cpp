@@ -75,7 +75,8 @@ int make(const std::string& dir, int megabytes) {
   spec.name = "bench";
   spec.version = 0x07010000;
   std::string error;
-  if (!qpk::collectFiles(tree, &spec.files, &error)) {
+  std::vector<std::string> skipped;
+  if (!qpk::collectFiles(tree, &spec.files, &skipped, &error)) {
     std::fprintf(stderr, "unpack_bench: %s\n", error.c_str());
     return 1;
   }

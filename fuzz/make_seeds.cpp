@@ -1,7 +1,7 @@
 // Writes the seed corpora of the fuzz targets, built with the package builder
 // and signed with the development keys:
 //   make_seeds SOURCE_DIR OUTPUT_DIR
-// makes OUTPUT_DIR/<target>/<seed> for reader, unpack, manifest, loader and
+// makes OUTPUT_DIR/<target>/<seed> for reader, unpack, manifest, loader, info and
 // signature.
 #include <sys/stat.h>
 #include <zlib.h>
@@ -124,6 +124,7 @@ int main(int argc, char** argv) {
     for (int selector : {0x00, 0x01, 0x02, 0x10, 0x21}) save("reader", label + "-" + std::to_string(selector),
                                                               std::string(1, char(selector)) + file);
     save("signature", label, file);
+    save("info", label, file);
   }
 
   // unpack: inflated entries (selector 0), raw part data (selector 1), disabled (2).

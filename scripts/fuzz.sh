@@ -2,7 +2,7 @@
 # Builds the fuzz targets (clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds-per-target] [target...]     (default 30 s, all)
-# Targets: reader unpack manifest loader signature (fuzz/<target>_fuzz.cpp).
+# Targets: reader unpack manifest loader signature info (fuzz/<target>_fuzz.cpp).
 # Each runs chrooted in its own scratch root, build/robust-fuzz/run/<target>/,
 # whose /corpus keeps what the fuzzer learnt between runs (seeded from the
 # package builder by fuzz/make_seeds.cpp); crash inputs go to its /artifacts.
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET=${1:-30}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -ne 0 ] || TARGETS=(reader unpack manifest loader signature)
+[ ${#TARGETS[@]} -ne 0 ] || TARGETS=(reader unpack manifest loader signature info)
 BUILD=build/robust-fuzz
 SOURCE=$(pwd)
 

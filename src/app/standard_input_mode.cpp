@@ -11,6 +11,7 @@
 #include "app/modes.h"
 #include "console/messages.h"
 #include "install/install_stream.h"
+#include "install/stream_check.h"
 #include "platform/fd_stream_buffer.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
@@ -23,6 +24,7 @@ namespace {
 // stored image only through the staged move below.
 constexpr const char* kStagedImagePath = "/flash/var/pdb/image";
 constexpr const char* kBootImagePath = "/flash/bootimage";
+constexpr long kImageReadBlock = 65536;
 
 // The image copy, remembering whether every byte reached the file: the
 // reader does not look at what the sink returns, and a copy cut short by a
@@ -75,15 +77,28 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
     return 255;
   }
 
+  // The pipe is read once: copied into the image file while its signatures
+  // are checked. The installation then reads the copy, so nothing of a
+  // payload is unpacked before its signature was found good.
   std::string directory;
   bool bootImage = false;
   FdStreamBuffer input(STDIN_FILENO);
   CheckedCopy checkedCopy(&copy);
-  const size_t messagesBefore = repository.logLines.size();
-  int result = installFromStream(repository, staged, &input, tolerated | 0x01, ChoicesMap(), &checkedCopy,
-                                 &directory, &bootImage);
+  const StreamCheck check = checkStream(&input, &checkedCopy);
   const bool copyFailed = checkedCopy.failed() || copy.close() == nullptr;
   const int copyError = checkedCopy.failed() ? checkedCopy.error() : errno;
+  if (copyFailed) {
+    printError("installation failed: could not write %s: %s", kStagedImagePath, std::strerror(copyError));
+    discardChanges(staged);
+    ::unlink(kImageCopyPath);
+    repository.writePostlog();
+    return 255;
+  }
+
+  const size_t messagesBefore = repository.logLines.size();
+  InputFile image(kImageCopyPath, kImageReadBlock);
+  int result = installFromStream(repository, staged, image.buffer(), tolerated | 0x01, ChoicesMap(), &check,
+                                 &directory, &bootImage);
 
   // Some refusals (a stream whose first header cannot be read) say nothing
   // on their own; the caller of a pipe gets one line all the same.
@@ -92,11 +107,7 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
   }
 
   bool keepCopy = false;
-  if (result == 0 && copyFailed && (bootImage || !directory.empty())) {
-    printError("installation failed: could not write %s: %s", kStagedImagePath, std::strerror(copyError));
-    discardChanges(staged);
-    result = 255;
-  } else if (result == 0) {
+  if (result == 0) {
     // A package without a blob has no entry to keep the copy in; only the
     // boot image still needs it then.
     if (bootImage) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/messages.h"
+#include "model/install_rules.h"
 #include "package/payload.h"
 #include "package/signature.h"
 #include "repo/entry_directory.h"
@@ -23,29 +24,11 @@
 
 namespace {
 
-// Names become directory names and tokens of the database's whitespace
-// separated files, so a name that is empty, a path step, or holds a slash,
-// whitespace or a control byte could never be written back or read again.
-bool isUsableName(const std::string& name) {
-  if (!hasValidEntryName(name)) return false;
-  for (unsigned char c : name) {
-    if (c <= 0x20 || c == 0x7F || c == '/') return false;
-  }
-  return true;
-}
-
-// A package's own name also names its entry folder: one beginning with "."
-// is passed over by the loader (the package could never be listed or
-// removed), and "image" is where "installer -" copies the piped package.
-bool isUsablePackageName(const std::string& name) {
-  return isUsableName(name) && name[0] != '.' && name != "image";
-}
-
 bool hasUsableNames(const PackageInfo& package) {
-  if (!isUsablePackageName(package.name)) return false;
+  if (packageNameProblem(package.name) != nullptr) return false;
   for (const auto* list : {&package.dependencies, &package.provides, &package.conflicts}) {
     for (const Relation& relation : *list) {
-      if (!isUsableName(relation.name)) return false;
+      if (relationNameProblem(relation.name) != nullptr) return false;
     }
   }
   return true;
@@ -109,7 +92,7 @@ void reportEntryInTheWay(const Package& package) {
 
 Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
-                        std::string* directoryOut, bool* bootImageOut) {
+                        std::string* directoryOut, bool* bootImageOut, bool signatureChecked) {
   auto record = std::make_unique<Package>();
   // A stand-alone stream whose header cannot be read is no package at all.
   // A member's header stands where the bundle promised one: a cut there
@@ -134,6 +117,14 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
     // The label of a member names its bundle.
     if (bundle != nullptr) record->bundle = *bundle;
     reportBrokenPackage(*record);
+    return nullptr;
+  }
+
+  // A state-only entry keeps its metadata in the stored image, and only a
+  // file with a blob is kept as one (a member's is its bundle's).
+  if (bundle == nullptr && (record->flags & kFlagStateOnly) && !record->hasBlob && reader.magic() != UnrecordedMagic) {
+    printError("installation of %s failed: a state-only package without a blob cannot be kept",
+               packageLabel(*record).c_str());
     return nullptr;
   }
 
@@ -202,12 +193,17 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
   if (reader.partType() == PartFiles) {
     // With "bootimage" set the system takes the boot image from the stored
     // package file itself, so the payload is passed over.
-    bool skip = bootImageSet && (record->flags & kFlagBootImage);
+    // Nor is a payload whose signature was not found good beforehand: it is
+    // read (and digested) but nothing of it is written.
+    bool skip = (bootImageSet && (record->flags & kFlagBootImage)) || !signatureChecked;
     if (!skip && !unpackFiles(*record, staged, reader)) return nullptr;
     reader.nextPart();
   }
 
-  if (reader.partType() != PartSignature || !reader.hashing() || !verifySignature(*record, reader)) {
+  // The signature is checked again on the bytes that were unpacked: a file
+  // changed between the two reads is refused all the same.
+  if (reader.partType() != PartSignature || !reader.hashing() || !verifySignature(*record, reader) ||
+      !signatureChecked) {
     reportBrokenPackage(*record);
     return nullptr;
   }

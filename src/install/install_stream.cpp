@@ -64,8 +64,8 @@ int brokenBundle(const Relation& bundle, int result) {
 // Installs the members that follow the bundle header (and its member list);
 // returns the stream's result code. formerMembers loses every name installed.
 int installMembers(Repository& repository, StagedChanges& staged, PackageReader& reader, uint32_t tolerated,
-                   const ChoicesMap& choices, const Relation& bundle, Blockers& blockers,
-                   std::vector<std::string>& formerMembers, bool* bootImageOut) {
+                   const ChoicesMap& choices, const StreamCheck& check, const Relation& bundle,
+                   Blockers& blockers, std::vector<std::string>& formerMembers, bool* bootImageOut) {
   if (reader.partType() == PartBundleMembers) {
     std::vector<Relation> listed;
     // A member list cut short leaves the stream unusable for the members.
@@ -80,7 +80,7 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
   while (reader.partType() == PartHeader) {
     bool memberBootImage = false;
     Package* member = installPackage(repository, staged, reader, tolerated, choices, &bundle, nullptr,
-                                     &memberBootImage);
+                                     &memberBootImage, check.allSigned);
     if (member == nullptr) return 2;
     formerMembers.erase(std::remove(formerMembers.begin(), formerMembers.end(), member->name),
                         formerMembers.end());
@@ -101,11 +101,15 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
 }
 
 int installBundle(Repository& repository, StagedChanges& staged, PackageReader& reader,
-                  uint32_t tolerated, const ChoicesMap& choices, std::string* directoryOut,
-                  bool* bootImageOut) {
+                  uint32_t tolerated, const ChoicesMap& choices, const StreamCheck& check,
+                  std::string* directoryOut, bool* bootImageOut) {
   if (bootImageOut != nullptr) *bootImageOut = false;
   auto bundle = std::make_unique<Package>();
   if (!reader.readHeader(*bundle)) return 1;
+  if (!check.sealed) {
+    reportBrokenPackage(*bundle);
+    return 2;
+  }
   if (!bundle->dependencies.empty() || !bundle->provides.empty() || !bundle->conflicts.empty()) {
     reportBrokenPackage(*bundle);
     return 1;
@@ -115,7 +119,13 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
     return 1;
   }
   if (reader.partType() == PartBlob) reader.nextPart();
-  if (bundle->hasBlob && directoryOut != nullptr) *directoryOut = entryDirectory(*bundle);
+  // A bundle's members are loaded from its stored image, and only a file
+  // with a blob is kept as one: without, the next run would drop them all.
+  if (!bundle->hasBlob) {
+    printError("installation of %s failed: a bundle without a blob cannot be kept", packageLabel(*bundle).c_str());
+    return 1;
+  }
+  if (directoryOut != nullptr) *directoryOut = entryDirectory(*bundle);
 
   uint32_t flags = checkCandidate(repository, tolerated, *bundle);
   if (flags & ~tolerated) return 2;
@@ -142,8 +152,8 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
   }
 
   Blockers blockers(repository);
-  int result = installMembers(repository, staged, reader, tolerated, choices, relation, blockers, formerMembers,
-                              bootImageOut);
+  int result = installMembers(repository, staged, reader, tolerated, choices, check, relation, blockers,
+                              formerMembers, bootImageOut);
   blockers.removeAll();
   // The bundle joins the installed list only once its members are in. The
   // engine runs after each member and uninstalls an enabled bundle whose
@@ -164,18 +174,25 @@ int installBundle(Repository& repository, StagedChanges& staged, PackageReader& 
 }  // namespace
 
 int installFromStream(Repository& repository, StagedChanges& staged, std::streambuf* source,
-                      uint32_t tolerated, const ChoicesMap& choices, std::streambuf* copySink,
+                      uint32_t tolerated, const ChoicesMap& choices, const StreamCheck* checked,
                       std::string* directoryOut, bool* bootImageOut) {
-  PackageReader reader(source, true, copySink);
+  StreamCheck check;
+  if (checked == nullptr) {
+    check = checkStream(source, nullptr);
+    // A stream that cannot be read again gets no signature found good.
+    if (source->pubseekpos(0, std::ios_base::in) != std::streampos(0)) check = StreamCheck();
+    checked = &check;
+  }
+  PackageReader reader(source, true, nullptr);
   for (int32_t type : {PartHeader, PartBundleHeader, PartBundleMembers, PartArchitecture, PartDependencies,
                        PartProvides, PartConflicts, PartBlob, PartFiles, PartSignature}) {
     reader.accept(type);
   }
   reader.nextPart();
   if (reader.partType() != PartBundleHeader) {
-    Package* installed = installPackage(repository, staged, reader, tolerated, choices, nullptr,
-                                        directoryOut, bootImageOut);
+    Package* installed = installPackage(repository, staged, reader, tolerated, choices, nullptr, directoryOut,
+                                        bootImageOut, checked->allSigned);
     return installed != nullptr ? 0 : 1;
   }
-  return installBundle(repository, staged, reader, tolerated, choices, directoryOut, bootImageOut);
+  return installBundle(repository, staged, reader, tolerated, choices, *checked, directoryOut, bootImageOut);
 }

@@ -29,6 +29,7 @@ PackageReader::PackageReader(std::streambuf* source, bool hashing, std::streambu
 PackageReader::~PackageReader() { delete buffer_; }
 
 void PackageReader::accept(int32_t type) { buffer_->accepted.push_back(type); }
+void PackageReader::acceptAll() { buffer_->acceptEvery = true; }
 
 int PackageReader::nextPart() {
   if (fail()) {  // fail or bad

@@ -42,6 +42,9 @@ class PackageReader : public std::istream {
   ~PackageReader() override;
 
   void accept(int32_t type);
+  // Every part, of any type, stops nextPart: for walks that must see what
+  // lies between the parts they read.
+  void acceptAll();
   int nextPart();
 
   int32_t partType() const;

@@ -104,7 +104,7 @@ int32_t PartBuffer::advance() {
     partLength = remaining = decodeFixed32(header + 2);
     partStart += 6;
     type = partType;
-    if (std::find(accepted.begin(), accepted.end(), type) != accepted.end()) return type;
+    if (acceptEvery || std::find(accepted.begin(), accepted.end(), type) != accepted.end()) return type;
   }
 }
 

@@ -32,6 +32,7 @@ class PartBuffer : public std::streambuf {
   void closeDigest();
 
   std::vector<int32_t> accepted;
+  bool acceptEvery = false;  // every part stops the walk, whatever its type
   int32_t type = -1;
   uint32_t magic = 0xFFFFFFFFu;
   uint32_t fileSize = 0;

@@ -3,13 +3,12 @@
 // changes before the run commits.
 #include "package/payload.h"
 
-#include <limits.h>
-
 #include <fstream>
 #include <istream>
 #include <memory>
 
 #include "console/messages.h"
+#include "model/install_rules.h"
 #include "package/inflate_buffer.h"
 #include "platform/endian.h"
 #include "staging/atomic_writer.h"
@@ -20,35 +19,6 @@ constexpr size_t kEntryHeadSize = 30;
 constexpr size_t kCopyChunk = 16384;
 constexpr uint16_t kTypeMask = 0xF000;
 constexpr uint16_t kRegularFile = 0x8000;
-
-// The final path of a regular file, or "" when the stored path cannot be
-// installed: it would leave the package's tree (a ".." component), land in
-// the package database (a payload could then make packages that were never
-// installed, or rewrite another's file list), name a folder (its last part
-// empty or "."), hold a byte the files list or the manifest cannot carry
-// (newline, NUL, space), or not fit the file system's name limits. Empty
-// and "." components are dropped, so one file has one path. The whole path
-// is checked, so a package name cannot smuggle anything in either.
-std::string finalPath(const Package& package, const std::string& stored) {
-  std::string relative = package.disabled ? "/x/" + package.name + "/" : "/";
-  relative += stored;
-  if (relative.find_first_of(std::string(" \n\0", 3)) != std::string::npos) return "";
-  const std::string last = relative.substr(relative.rfind('/') + 1);
-  if (last.empty() || last == ".") return "";
-  std::string path = "/flash";
-  size_t start = 0;
-  while (start < relative.size()) {
-    size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    const std::string part = relative.substr(start, end - start);
-    if (part == ".." || part.size() > NAME_MAX) return "";
-    if (!part.empty() && part != ".") path += "/" + part;
-    start = end + 1;
-  }
-  const std::string database(kDatabaseDirectory);
-  if (path.size() >= PATH_MAX || path + "/" == database || path.compare(0, database.size(), database) == 0) return "";
-  return path;
-}
 
 }  // namespace
 
@@ -80,7 +50,8 @@ bool unpackFiles(Package& package, StagedChanges& staged, PackageReader& reader)
       continue;
     }
 
-    const std::string target = finalPath(package, stored);
+    const char* problem = nullptr;
+    const std::string target = installedPath(package.disabled ? "/x/" + package.name + "/" : "/", stored, &problem);
     if (target.empty()) {
       reportBrokenPackage(package);
       return false;

@@ -34,9 +34,17 @@ const std::string& folderOn(StagedChanges& set, const std::string& dir) {
   return set.temporaryFolders[dir] = temporaryFolderOn(dir);
 }
 
+// The RAM disk takes a temporary only under the same room rule as flash:
+// on a router it is memory. Empty when it has no room.
+std::string ramFolder(uint32_t sizeHint) {
+  struct statfs fs;
+  if (statfs("/ram", &fs) == 0 && !hasRoom(fs, sizeHint)) return "";
+  return kRamTemporaries;
+}
+
 // Only the nearest ancestor that exists is judged: a package directory that
 // is not made yet lives on its parent's file system. A file system without
-// room sends the temporary to the RAM disk.
+// room sends the temporary to the RAM disk. Empty when neither has room.
 std::string temporaryFolder(StagedChanges& set, const std::string& target, uint32_t sizeHint) {
   if (sizeHint == 0) {
     struct stat st;
@@ -45,8 +53,8 @@ std::string temporaryFolder(StagedChanges& set, const std::string& target, uint3
   std::string dir = parentDirectory(target);
   for (;;) {
     struct statfs fs;
-    if (statfs(dir.c_str(), &fs) == 0) return hasRoom(fs, sizeHint) ? folderOn(set, dir) : kRamTemporaries;
-    if (dir == "/" || dir == ".") return kRamTemporaries;
+    if (statfs(dir.c_str(), &fs) == 0) return hasRoom(fs, sizeHint) ? folderOn(set, dir) : ramFolder(sizeHint);
+    if (dir == "/" || dir == ".") return ramFolder(sizeHint);
     dir = parentDirectory(dir);
   }
 }
@@ -59,7 +67,9 @@ bool openAtomic(std::ofstream& out, StagedChanges& set, const std::string& targe
   out.clear();
 
   std::string temporary;
-  int fd = createTemporary(temporaryFolder(set, target, sizeHint), &temporary);
+  const std::string folder = temporaryFolder(set, target, sizeHint);
+  if (folder.empty()) errno = ENOSPC;  // no room anywhere: "disk is too small"
+  int fd = folder.empty() ? -1 : createTemporary(folder, &temporary);
   if (fd < 0) {
     // Staging a temporary that was never made would move a file nobody wrote.
     out.setstate(std::ios::failbit);

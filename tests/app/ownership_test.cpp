@@ -3,6 +3,7 @@
 // drops an upgrade says so in one line.
 #include <gtest/gtest.h>
 
+#include "package/package_reader.h"
 #include "staging/atomic_writer.h"
 #include "support/fixtures.h"
 
@@ -79,11 +80,27 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   };
   qpk::PackageSpec badRelation = spec("good", "1.0", {file("/bin/x", "x")});
   badRelation.provides.push_back(relation("two words"));
+  qpk::PackageSpec stateOnly = spec("state", "1.0", {file("/bin/s", "s")});
+  stateOnly.flags = kFlagStateOnly;
+  // Parts that no signature covers, between two signed members.
+  qpk::PartWriter unsealed;
+  unsealed.part(PartBundleHeader, qpk::encodeHeader("suite", version("1.0"), 1000, 0, true));
+  unsealed.part(PartBlob, "b");
+  unsealed.raw(withFile("one", "/bin/one").substr(8));
+  unsealed.part(PartNote, "inserted");
+  unsealed.part(PartText24, "inserted");
+  unsealed.raw(withFile("two", "/bin/two").substr(8));
   const struct {
     std::string bytes;
     std::string label;  // of "installation of <label> failed: broken package"
     int pipedStatus = 1;
+    std::string line = "";  // another message
   } rows[] = {
+      // Unsigned parts between members, and what cannot be kept without a blob.
+      {unsealed.finish(), "suite-1.0", 2},
+      {buildBundle(bundle("suite", "1.0", {spec("one", "1.0", {file("/bin/one", "1")})}, std::nullopt)), "", 1,
+       "installation of suite-1.0 failed: a bundle without a blob cannot be kept"},
+      {build(stateOnly), "", 1, "installation of state-1.0 failed: a state-only package without a blob cannot be kept"},
       // Payload paths: into the database, with a space, over-long.
       {withFile("evil", "/var/pdb/phantom/version"), "evil-1.0"},
       {withFile("evil", "/var/./pdb/base/image/readme"), "evil-1.0"},
@@ -112,11 +129,17 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
       if (!piped) upload(root, "up.qpk", row.bytes);
       const RunResult run = piped ? root.run({"-"}, {}, row.bytes) : root.run({});
       EXPECT_EQ(run.status, piped ? row.pipedStatus : 0) << row.label;
-      EXPECT_EQ(run.outPlain, "ERROR: installation of " + row.label + " failed: broken package\n")
-          << (piped ? "piped" : "uploaded");
+      const std::string line = row.line.empty() ? "installation of " + row.label + " failed: broken package" : row.line;
+      EXPECT_EQ(run.outPlain, "ERROR: " + line + "\n") << (piped ? "piped" : "uploaded");
       EXPECT_EQ(flashTree(root), before) << row.label;
     }
   }
+  // The author's tool says the same of the unsealed bundle.
+  ScratchRoot root;
+  root.write("/tmp/unsealed.qpk", rows[0].bytes);
+  const RunResult verify = runProgram({QPK_BINARY, "verify", root.host("/tmp/unsealed.qpk")}, {}, "");
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.out.find("no signature covers: refused"), std::string::npos) << verify.out;
 }
 
 TEST(Refusals, FoldersWhereFilesBelongStopNothing) {

@@ -148,20 +148,23 @@ TEST(StdinMode, BundleWithAMemberListAndANewVersionDroppingAMember) {
   qpk::BundleSpec b = bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}),
                                   spec("beta", "1.0", {file("/bin/beta", "b")})});
   b.memberList = std::vector<Relation>{relation("beta")};  // listed members come out disabled
-  RunResult run = pipeIn(root, buildBundle(b));
+  const std::string first = buildBundle(b);
+  RunResult run = pipeIn(root, first);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
+  // The bundle keeps the stream as its stored image, its members their files.
   EXPECT_EQ(flashTree(root),
             entry("alpha", "1.0", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
                 entry("beta", "1.0", "flash/x/beta/bin/beta\n",
                       {{"/flash/x/beta/bin/beta", "b"}, {"/flash/var/pdb/beta/bundle", "bun\n"},
                        {"/flash/var/pdb/beta/disabled", "auto\n"}}) +
-                entry("bun", "1.0", nullptr, {{"/flash/PCKGS_CHANGED", ""}}));
-  run = pipeIn(root, buildBundle(bun("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})})));
+                Tree({{"/flash/var/pdb/bun/image", first}, {"/flash/PCKGS_CHANGED", ""}}));
+  const std::string second = buildBundle(bun("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})}));
+  run = pipeIn(root, second);
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.outPlain.find("beta"), std::string::npos) << run.out;
   EXPECT_EQ(flashTree(root),
             entry("alpha", "1.1", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a2"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
-                entry("bun", "1.1", nullptr, {{"/flash/PCKGS_CHANGED", ""}}));
+                Tree({{"/flash/var/pdb/bun/image", second}, {"/flash/PCKGS_CHANGED", ""}}));
 }
 
 TEST(StdinMode, FailuresBecomeExitStatuses) {

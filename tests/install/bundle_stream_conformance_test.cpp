@@ -51,12 +51,14 @@ TEST(BundleStream, PipedBundleWithoutMembersOrWithACutMemberListIsNamed) {
   installBase(root);
   qpk::PartWriter empty;
   empty.part(PartBundleHeader, qpk::encodeHeader("bun", version("1.0"), 1000, 0, true));
+  empty.part(PartBlob, "b");
   RunResult run = root.run({"-"}, {}, empty.finish());
   EXPECT_EQ(run.status, 3);
   EXPECT_TRUE(hasLine(run.outPlain, kBroken)) << run.outPlain;
 
   qpk::PartWriter cut;
   cut.part(PartBundleHeader, qpk::encodeHeader("bun", version("1.0"), 1000, 0, true));
+  cut.part(PartBlob, "b");
   cut.part(PartBundleMembers, qpk::encodeRelations({relation("a"), relation("b")}).substr(0, 40));
   run = root.run({"-"}, {}, cut.finish());
   EXPECT_EQ(run.status, 2);

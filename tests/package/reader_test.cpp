@@ -234,7 +234,7 @@ TEST(PackageReader, HeaderFieldEdgesAndPartsOutOfOrder) {
 
 TEST(PackageReader, BundleDigestRestartsAtEveryMember) {
   for (bool sha256 : {false, true}) {
-    qpk::BundleSpec b = bundle("all", "6.46.9", {spec("a", "6.46.9", {file("/a", "a")}), spec("b", "6.46.9")});
+    qpk::BundleSpec b = bundle("all", "6.46.9", {spec("a", "6.46.9", {file("/a", "a")}), spec("b", "6.46.9")}, std::nullopt);
     b.note = "bundle note";
     b.memberList = std::vector<Relation>{relation("a"), relation("b")};
     b.sha256 = sha256;
@@ -536,6 +536,7 @@ TEST(QpkTool, BuildThenInfo) {
                                 dir + "/hello.qpk"},
                                {}, "");
   ASSERT_EQ(0, built.status) << built.err;
+  EXPECT_EQ(built.err, "qpk build: warning: skipped symbolic link " + dir + "/tree/link\n");
   const std::string bytes = root.read("/tmp/hello.qpk");
   EXPECT_EQ(1, countValidSignatures(bytes));
   RunResult shown = runProgram({QPK_BINARY, "info", dir + "/hello.qpk"}, {}, "");
@@ -554,4 +555,60 @@ TEST(QpkTool, BuildThenInfo) {
   EXPECT_NE(std::string::npos, cut.out.find("part cut short"));
   RunResult notPackage = runProgram({QPK_BINARY, "info", QPK_BINARY}, {}, "");
   EXPECT_NE(std::string::npos, notPackage.err.find("not a package file"));
+  // A payload entry with an empty path is shown, and the listing ends.
+  root.write("/tmp/empty.qpk", build(spec("e", "1.0", {qpk::FileEntry{"", "data", 0x81A4, 0}})));
+  RunResult empty = runProgram({QPK_BINARY, "info", dir + "/empty.qpk"}, {}, "");
+  EXPECT_NE(std::string::npos, empty.out.find("100644          4 \"\"")) << empty.out;
+  for (const char* command : {"info", "verify"}) {
+    RunResult folder = runProgram({QPK_BINARY, command, dir}, {}, "");
+    EXPECT_EQ(1, folder.status) << command;
+    EXPECT_EQ(std::string("qpk ") + command + ": " + dir + " is not a file\n", folder.err);
+  }
+}
+
+// What the router would refuse, qpk refuses to make, and says why.
+TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
+  ScratchRoot root;
+  const std::string dir = root.host("/tmp");
+  root.write("/tmp/plain/bin/x", "x");
+  root.write("/tmp/space/www/My Page.html", "x");
+  root.write("/tmp/pdb/var/pdb/phantom/version", "1 1\n");
+  root.write("/tmp/blob", "b");
+  const std::string key = INSTALLER_SOURCE_DIR "/keys/dev-eddsa.private";
+  auto package = [&](const std::string& name, const std::string& files, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {QPK_BINARY, "build", "--name", name, "--version", "1.0", "--files",
+                                     dir + "/" + files, "--key-eddsa", key, "-o", dir + "/" + name + ".qpk"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  ASSERT_EQ(0, runProgram(package("one", "plain"), {}, "").status);
+  ASSERT_EQ(0, runProgram(package("dup", "plain"), {}, "").status);
+  const std::string bundle = " (the router would refuse it)\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } rows[] = {
+      {package(".hidden", "plain"), 1, "package name \".hidden\" begins with \".\"" + bundle},
+      {package("image", "plain"), 1, "package name \"image\" is \"image\", the name of the piped package's copy" + bundle},
+      {package("ok", "plain", {"--depends", "two words"}), 1, "relation name \"two words\" holds whitespace or a control byte" + bundle},
+      {package("ok", "space"), 1, "payload path \"/www/My Page.html\" holds a space, a newline or a NUL" + bundle},
+      {package("ok", "pdb"), 1, "payload path \"/var/pdb/phantom/version\" lands in the package database" + bundle},
+      {package("ok", "plain", {"--state-only"}), 1,
+       "a state-only package needs --blob FILE: its entry is kept only by its stored image" + bundle},
+      {{QPK_BINARY, "build-bundle", "--name", "b", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk"}, 2,
+       "a bundle needs at least one member file\n"},
+      {{QPK_BINARY, "build-bundle", "--name", "b", "--version", "1.0", "-o", dir + "/b.qpk", dir + "/one.qpk"}, 2,
+       "a bundle needs --blob FILE: the router keeps a bundle only by its stored image\n"},
+      {{QPK_BINARY, "build-bundle", "--name", "dup", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk",
+        dir + "/one.qpk", dir + "/dup.qpk"},
+       1, "member " + dir + "/dup.qpk is named like its bundle" + bundle},
+  };
+  for (const auto& row : rows) {
+    const RunResult run = runProgram(row.args, {}, "");
+    EXPECT_EQ(row.status, run.status) << row.err;
+    const std::string command = row.args[1] == "build" ? "qpk build: " : "qpk build-bundle: ";
+    EXPECT_EQ(command + row.err, run.err);
+  }
+  EXPECT_FALSE(pathExists(dir + "/b.qpk"));
 }

@@ -31,9 +31,10 @@ void restore(const ScratchRoot& root, const State& state);
 std::vector<std::string> differences(const State& before, const State& after, size_t limit = 20);
 
 // Runs "installer -r ROOT args..." under a time limit: a run that outlives
-// it is stopped and gets status 124, as timeout(1) reports it.
+// it is stopped and gets status 124, as timeout(1) reports it. A wrapper (a
+// program and its options, strace say) runs the installer.
 RunResult runBounded(const ScratchRoot& root, const std::vector<std::string>& args,
-                     const std::string& stdinData = "", int seconds = 60);
+                     const std::string& stdinData = "", int seconds = 60, const std::vector<std::string>& wrapper = {});
 
 // A crash, a hang or a sanitizer report.
 bool isAbnormal(const RunResult& run);
@@ -138,9 +139,10 @@ inline std::vector<std::string> differences(const State& before, const State& af
 }
 
 inline RunResult runBounded(const ScratchRoot& root, const std::vector<std::string>& args, const std::string& stdinData,
-                     int seconds) {
-  std::vector<std::string> argv = {"/usr/bin/timeout", "-k", "5", std::to_string(seconds), INSTALLER_BINARY,
-                                   "-r", root.path()};
+                     int seconds, const std::vector<std::string>& wrapper) {
+  std::vector<std::string> argv = {"/usr/bin/timeout", "-k", "5", std::to_string(seconds)};
+  argv.insert(argv.end(), wrapper.begin(), wrapper.end());
+  argv.insert(argv.end(), {INSTALLER_BINARY, "-r", root.path()});
   argv.insert(argv.end(), args.begin(), args.end());
   return runProgram(argv, {}, stdinData);
 }

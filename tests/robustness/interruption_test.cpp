@@ -277,16 +277,21 @@ void powerCuts(const Scenario& s, size_t stride) {
     sh("umount " + flash);
 
     for (size_t k : robust::sweepOffsets(calls.size(), stride)) {
-      copyImage(image, work);
-      if (!mountImage(work)) continue;
+      // Fresh file names each time: mount would reuse a loop device still
+      // bound to a file of the same name, with that file's old pages.
+      const std::string workK = work + std::to_string(k), cutK = cut + std::to_string(k);
+      copyImage(image, workK);
+      if (!mountImage(workK)) continue;
       restoreBesideFlash(root, before);
       traced(root, s.args, s.stdinData, &calls[k], &run);
-      copyImage(work, cut);  // what reached the disk
+      copyImage(workK, cutK);  // what reached the disk
       sh("umount " + flash);
-      if (!mountImage(cut)) continue;
+      ::unlink(workK.c_str());
+      if (!mountImage(cutK)) continue;
       sh("rm -rf " + root.host("/ram") + "/*");  // the RAM disk is empty after a power cut
       judge(root, s.recovery, sets, s.name + ", power cut at " + callText(k, calls[k]));
       sh("umount " + flash);
+      ::unlink(cutK.c_str());
     }
     std::printf("%s: %zu changing calls\n", s.name.c_str(), calls.size());
     for (const auto& [outcome, count] : sets.tally) std::printf("  %4d power cuts: %s\n", count, outcome.c_str());

@@ -7,6 +7,10 @@
 // exactly what the untouched file installs; a refusal leaves flash as it was
 // and says so in at most one error line.
 //
+// A variant whose signed area is damaged, or that is cut, never gets a
+// temporary written: its signature is checked before anything is unpacked
+// (strace watches the run's file creations).
+//
 // Refusals without any message are counted apart: a stream whose header
 // cannot be read ("installer -" with a cut or mislabelled file), and a bundle
 // whose member header was damaged, are refused by exit status alone.
@@ -112,12 +116,15 @@ class Sweep {
   bool isSigned(size_t offset) const { return inside(ranges_, offset); }
 
  private:
-  RunResult runOnce(ScratchRoot& root, const std::string& bytes) const {
+  // With trace, the run's file creations are logged to trace.
+  RunResult runOnce(ScratchRoot& root, const std::string& bytes, const std::string& trace = "") const {
+    std::vector<std::string> wrapper;
+    if (!trace.empty()) wrapper = {"/usr/bin/strace", "-qq", "-o", trace, "-e", "trace=?open,?openat,?creat"};
     if (path_ == Path::Upgrade) {
       root.write(kUpload, bytes);
-      return robust::runBounded(root, {});
+      return robust::runBounded(root, {}, "", 60, wrapper);
     }
-    return robust::runBounded(root, {"-"}, bytes);
+    return robust::runBounded(root, {"-"}, bytes, 60, wrapper);
   }
 
   void one(ScratchRoot& root, Change change, size_t offset, Tally& tally) const {
@@ -128,7 +135,12 @@ class Sweep {
       bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
     }
     robust::restore(root, base_);
-    const RunResult run = runOnce(root, bytes);
+    // A cut file has lost its last signature, so it never installs.
+    const bool mayInstall = change == Change::FlipBit && !isSigned(offset);
+    const std::string trace = root.path() + ".trace";
+    const RunResult run = runOnce(root, bytes, mayInstall ? "" : trace);
+    const std::string created = mayInstall ? "" : readFile(trace);
+    ::unlink(trace.c_str());
     robust::State after = robust::snapshot(root);
     // The upload itself is the test's, not the run's; an installed file that
     // keeps its upload as stored image keeps these very bytes.
@@ -140,8 +152,6 @@ class Sweep {
     ++tally.variants;
     std::string problem, outcome;
     const bool changedFlash = after != base_;
-    // A cut file has lost its last signature, so it never installs.
-    const bool mayInstall = change == Change::FlipBit && !isSigned(offset);
     if (robust::isAbnormal(run)) {
       problem = "abnormal end, status " + std::to_string(run.status);
     } else if (!changedFlash) {
@@ -157,6 +167,10 @@ class Sweep {
       if (path_ == Path::StandardInput && run.status != 0) problem = "installed with status " + std::to_string(run.status);
     } else {
       outcome = "installed differently";
+    }
+    // Signatures are checked before the payload: nothing of a damaged file is ever written.
+    if (problem.empty() && created.find("/.installer/tmp") != std::string::npos) {
+      problem = "a temporary was written although the change is signed or the file cut";
     }
     std::string description = name_ + (change == Change::Truncate ? " cut to " : " bit flipped at ") +
                               std::to_string(offset) + ": " + (problem.empty() ? outcome : problem) + "; status " +

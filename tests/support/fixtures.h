@@ -29,7 +29,7 @@ qpk::FileEntry file(const std::string& path, const std::string& data, uint16_t m
 // A package built at time 1000.
 qpk::PackageSpec spec(const std::string& name, const char* versionText, std::vector<qpk::FileEntry> files = {});
 qpk::BundleSpec bundle(const std::string& name, const char* versionText, std::vector<qpk::PackageSpec> members,
-                       std::optional<std::string> blob = std::nullopt);
+                       std::optional<std::string> blob = std::string("bundle blob"));
 std::string build(const qpk::PackageSpec& s, const qpk::SigningKeys& signingKeys = keys());
 std::string buildBundle(const qpk::BundleSpec& s);
 

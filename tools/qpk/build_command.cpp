@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "model/install_rules.h"
 #include "model/version.h"
+#include "package/package_reader.h"
 #include "qpk/commands.h"
 #include "qpk/package_builder.h"
 
@@ -209,6 +211,15 @@ int commonOption(const char* command, Options& opts, std::string* name, Version*
   return 1;
 }
 
+// The name in a member file's first package header; empty when it has none.
+std::string memberName(const std::string& file) {
+  std::stringbuf source(file);
+  PackageReader reader(&source, false, nullptr);
+  reader.accept(PartHeader);
+  PackageInfo info;
+  return reader.nextPart() == PartHeader && reader.readHeader(info) ? info.name : "";
+}
+
 }  // namespace
 
 int runBuildCommand(int argc, char** argv) {
@@ -287,7 +298,11 @@ int runBuildCommand(int argc, char** argv) {
     if (!readWholeFile(blobFile, &blob)) return fail(command, "cannot read blob file " + blobFile), 1;
     spec.blob = blob;
   }
-  if (!filesDir.empty() && !collectFiles(filesDir, &spec.files, &error)) return fail(command, error), 1;
+  std::vector<std::string> skipped;
+  if (!filesDir.empty() && !collectFiles(filesDir, &spec.files, &skipped, &error)) return fail(command, error), 1;
+  for (const std::string& what : skipped) std::fprintf(stderr, "%s: warning: skipped %s\n", command, what.c_str());
+  const std::string problem = routerProblem(spec);
+  if (!problem.empty()) return fail(command, problem + " (the router would refuse it)"), 1;
 
   std::string file;
   if (!buildPackage(spec, keys, &file, &error)) return fail(command, error), 1;
@@ -335,10 +350,22 @@ int runBuildBundleCommand(int argc, char** argv) {
   if (spec.name.empty()) return fail(command, "--name is required"), 2;
   if (!haveVersion) return fail(command, "--version is required"), 2;
   if (output.empty()) return fail(command, "-o OUT is required"), 2;
+  // What the router would refuse of a bundle, before it is made.
+  if (memberPaths.empty()) return fail(command, "a bundle needs at least one member file"), 2;
+  if (!spec.blob) {
+    return fail(command, "a bundle needs --blob FILE: the router keeps a bundle only by its stored image"), 2;
+  }
+  if (const char* problem = packageNameProblem(spec.name)) {
+    return fail(command, "bundle name \"" + spec.name + "\" " + problem + " (the router would refuse it)"), 1;
+  }
   std::vector<std::string> members;
   for (const std::string& path : memberPaths) {
     std::string data;
     if (!readWholeFile(path, &data)) return fail(command, "cannot read member " + path), 1;
+    const std::string name = memberName(data);
+    if (name == spec.name) {
+      return fail(command, "member " + path + " is named like its bundle (the router would refuse it)"), 1;
+    }
     members.push_back(std::move(data));
   }
   std::string file, error;

@@ -1,12 +1,12 @@
 // Collects a directory tree into payload entries.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "qpk/package_builder.h"
 
@@ -15,7 +15,7 @@ namespace qpk {
 namespace {
 
 bool walk(const std::string& root, const std::string& relative, std::vector<FileEntry>* files,
-          std::string* error) {
+          std::vector<std::string>* skipped, std::string* error) {
   std::string dirPath = root + relative;
   DIR* dir = opendir(dirPath.c_str());
   if (dir == nullptr) {
@@ -37,8 +37,11 @@ bool walk(const std::string& root, const std::string& relative, std::vector<File
       return false;
     }
     if (S_ISDIR(st.st_mode)) {
-      if (!walk(root, rel, files, error)) return false;
-    } else if (S_ISREG(st.st_mode)) {
+      if (!walk(root, rel, files, skipped, error)) return false;
+    } else if (!S_ISREG(st.st_mode)) {
+      // A package carries plain files only; links and the like are left out.
+      skipped->push_back(std::string(S_ISLNK(st.st_mode) ? "symbolic link " : "special file ") + root + rel);
+    } else {
       FileEntry f;
       f.path = rel;
       f.mode = static_cast<uint16_t>(0x8000 | (st.st_mode & 07777));
@@ -58,22 +61,34 @@ bool walk(const std::string& root, const std::string& relative, std::vector<File
 
 }  // namespace
 
-bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::string* error) {
+bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::vector<std::string>* skipped,
+                  std::string* error) {
   std::string root = directory;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
-  if (!walk(root, "", files, error)) return false;
+  if (!walk(root, "", files, skipped, error)) return false;
   std::sort(files->begin(), files->end(),
             [](const FileEntry& a, const FileEntry& b) { return a.path < b.path; });
   return true;
 }
 
 bool readWholeFile(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
-  return !in.bad();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);  // a folder is no file to read
+  out->clear();
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    out->append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return ok;
 }
 
 }  // namespace qpk

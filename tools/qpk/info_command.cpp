@@ -133,7 +133,7 @@ void showRelations(const std::string& data) {
 
 // Lists the entries of the payload by inflating it from the file, holding
 // only an entry head and path at a time.
-void showPayload(std::ifstream& in, uint32_t length) {
+void showPayload(std::istream& in, uint32_t length) {
   z_stream z;
   std::memset(&z, 0, sizeof z);
   if (inflateInit(&z) != Z_OK) return;
@@ -168,24 +168,21 @@ void showPayload(std::ifstream& in, uint32_t length) {
           at += n;
           continue;
         }
-        size_t need = 30;
-        if (pending.size() >= 30) {
-          need += decodeFixed16(reinterpret_cast<const uint8_t*>(pending.data()) + 28);
-        }
+        // The 30-byte head first, then as much path as the head declares.
+        auto pathLength = [&] { return decodeFixed16(reinterpret_cast<const uint8_t*>(pending.data()) + 28); };
+        size_t need = pending.size() < 30 ? 30 : 30 + pathLength();
         size_t n = std::min(need - pending.size(), produced - at);
         pending.append(reinterpret_cast<char*>(output) + at, n);
         at += n;
-        if (pending.size() == 30 && need == 30) continue;  // now the path length is known
-        if (pending.size() == need) {
-          const auto* h = reinterpret_cast<const uint8_t*>(pending.data());
-          uint16_t mode = decodeFixed16(h);
-          uint32_t size = decodeFixed32(h + 24);
-          std::printf("    %06o %10u %s%s\n", mode, size, quoted(pending.substr(30)).c_str(),
-                      h[23] != 0 ? " (byte 23 set: skipped)" : "");
-          ++entries;
-          skipData = size;
-          pending.clear();
-        }
+        if (pending.size() < 30 || pending.size() < 30u + pathLength()) continue;
+        const auto* h = reinterpret_cast<const uint8_t*>(pending.data());
+        uint16_t mode = decodeFixed16(h);
+        uint32_t size = decodeFixed32(h + 24);
+        std::printf("    %06o %10u %s%s\n", mode, size, quoted(pending.substr(30)).c_str(),
+                    h[23] != 0 ? " (byte 23 set: skipped)" : "");
+        ++entries;
+        skipData = size;
+        pending.clear();
       }
       if (status == Z_STREAM_END) break;
     }
@@ -218,7 +215,15 @@ int runInfoCommand(int argc, char** argv) {
     std::fprintf(stderr, "%s: cannot open %s: %s\n", command, path, std::strerror(errno));
     return 1;
   }
-  uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+  if (!S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "%s: %s is not a file\n", command, path);
+    return 1;
+  }
+  return describePackageFile(in, static_cast<uint64_t>(st.st_size), path);
+}
+
+int describePackageFile(std::istream& in, uint64_t fileSize, const char* path) {
+  const char* command = "qpk info";
   uint8_t header[8];
   in.read(reinterpret_cast<char*>(header), 8);
   if (in.gcount() != 8) {

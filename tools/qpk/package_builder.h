@@ -92,9 +92,11 @@ bool spliceBundle(const BundleSpec& spec, const std::vector<std::string>& member
 
 // Regular files below directory as payload entries, with paths relative to
 // it made absolute ("/bin/x"), in byte order, permission bits kept. Other
-// kinds of entries are left out. False (with error) when it cannot be read.
-bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::string* error);
-// The whole content of a file; false when it cannot be read.
+// kinds of entries are left out and named in skipped ("symbolic link PATH").
+// False (with error) when it cannot be read.
+bool collectFiles(const std::string& directory, std::vector<FileEntry>* files, std::vector<std::string>* skipped,
+                  std::string* error);
+// The whole content of a plain file; false when it cannot be read.
 bool readWholeFile(const std::string& path, std::string* out);
 
 // Low-level writer for hand-shaped files (tests of bad input).
@@ -123,4 +125,10 @@ bool legacySign(const uint8_t digest[20], const uint8_t secret[32], uint8_t sign
 // The 64-byte Ed25519 signature of a 32-byte message.
 bool eddsaSign(const uint8_t message[32], const uint8_t seed[32], uint8_t signature[64]);
 
+}  // namespace qpk
+
+namespace qpk {
+// Why the router would refuse a package of spec (a name, a relation name or
+// a payload path it cannot take), in words; empty when it would not.
+std::string routerProblem(const PackageSpec& spec);
 }  // namespace qpk
