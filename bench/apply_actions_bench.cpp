@@ -83,7 +83,6 @@ void fillRepository(Repository& repository, int count, Mode mode) {
       package->dependencies.clear();
       package->action = last && i == count - 1 ? PendingAction::None : PendingAction::Uninstall;
     }
-    repository.addOwner(*package);
     repository.packages.push_back(std::move(package));
   }
 }

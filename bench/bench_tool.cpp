@@ -1,10 +1,12 @@
 // Helper of bench/run.sh. Two jobs:
-//   bench_tool tree DIR FILES BYTES SEED [mixed|compressible]
+//   bench_tool tree DIR FILES BYTES SEED [mixed|compressible|small]
 //     writes FILES files of BYTES bytes in all below DIR, in subfolders of
 //     100 files each ("d000/f00000"), the same bytes for the same seed. Sizes
-//     are mixed (many small files, a few large ones); "mixed" content is a
-//     quarter random bytes, half text-like and a quarter long repeats, so it
-//     compresses about 2.5x at level 6; "compressible" is text and repeats only.
+//     are mixed (many small files, a few large ones, up to 4 MiB before
+//     scaling); "mixed" content is a quarter random bytes, half text-like and
+//     a quarter long repeats, so it compresses about 2.5x at level 6;
+//     "compressible" is text and repeats only; "small" takes sizes from a few
+//     bytes to 400 KB, a fifth of the files random.
 //   bench_tool time PROGRAM ARGS...
 //     runs the program (its standard output thrown away) and prints one line
 //     "wall_s cpu_s maxrss_kib read_bytes exit": wall time, user + system CPU
@@ -90,14 +92,18 @@ void fillRepeats(Random& random, char* out, size_t n) {
 
 bool makeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
 
-int tree(const std::string& dir, uint32_t files, uint64_t bytes, uint64_t seed, bool compressibleOnly) {
+enum class Content { Mixed, Compressible, Small };
+
+int tree(const std::string& dir, uint32_t files, uint64_t bytes, uint64_t seed, Content content) {
   Random random(seed);
-  // Log-uniform sizes from 64 bytes to 4 MiB, then scaled to the total: most
-  // files are small, a few large ones carry much of the data.
+  // Log-uniform sizes, then scaled to the total: most files are small, a few
+  // large ones carry much of the data.
+  const double smallest = content == Content::Small ? 8.0 : 64.0;
+  const double largest = content == Content::Small ? 400000.0 : 4194304.0;
   std::vector<double> weights(files);
   double sum = 0;
   for (double& w : weights) {
-    w = std::exp(std::log(64.0) + random.unit() * (std::log(4194304.0) - std::log(64.0)));
+    w = std::exp(std::log(smallest) + random.unit() * (std::log(largest) - std::log(smallest)));
     sum += w;
   }
   std::vector<uint64_t> sizes(files);
@@ -123,7 +129,8 @@ int tree(const std::string& dir, uint32_t files, uint64_t bytes, uint64_t seed, 
       return 1;
     }
     buffer.resize(sizes[i]);
-    const uint32_t kind = compressibleOnly ? 1 + random.below(3) : random.below(4);
+    uint32_t kind = content == Content::Compressible ? 1 + random.below(3) : random.below(4);
+    if (content == Content::Small) kind = random.below(5) == 0 ? 0 : 1 + random.below(3);
     if (kind == 0) {
       fillRandom(random, buffer.data(), buffer.size());
     } else if (kind == 3) {
@@ -183,13 +190,15 @@ int timeProgram(char** argv) {
 
 int main(int argc, char** argv) {
   if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "tree") == 0) {
-    const bool compressible = argc == 7 && std::strcmp(argv[6], "compressible") == 0;
+    Content content = Content::Mixed;
+    if (argc == 7 && std::strcmp(argv[6], "compressible") == 0) content = Content::Compressible;
+    if (argc == 7 && std::strcmp(argv[6], "small") == 0) content = Content::Small;
     return tree(argv[2], static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)),
-                std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10), compressible);
+                std::strtoull(argv[4], nullptr, 10), std::strtoull(argv[5], nullptr, 10), content);
   }
   if (argc >= 3 && std::strcmp(argv[1], "time") == 0) return timeProgram(argv + 2);
   std::fprintf(stderr,
-               "usage: bench_tool tree DIR FILES BYTES SEED [mixed|compressible]\n"
+               "usage: bench_tool tree DIR FILES BYTES SEED [mixed|compressible|small]\n"
                "       bench_tool time PROGRAM ARGS...\n");
   return 2;
 }

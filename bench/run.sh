@@ -16,13 +16,18 @@
 #   3. --show over 1,000 installed packages with 1 MiB stored images
 #      (bench/show_bench.sh): time and bytes read;
 #   4. applyActions on 100, 1,000 and 5,000 packages (apply_actions_bench);
-#   5. peak resident memory of installing a 50 MB and a 500 MB package.
+#   5. peak resident memory of installing a 50 MB and a 500 MB package;
+#   6. many small files: one package of 53 MB in 2,000 files (a few bytes to
+#      400 KB, a fifth incompressible): upgrade run vs tar -xzf + sync, dpkg
+#      and pacman (-U --root, when its Debian package is installed), system
+#      calls per installed file (strace -c) and memory per staged file;
+#   7. upgrade runs over 300, 600 and 1,200 uploaded packages.
 set -euo pipefail
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 ROUNDS=${1:-3}
 BUILD=$SRC/build/perf
 W=$SRC/build/bench
-ONLY=${BENCH_ONLY:-1 2 3 4 5}
+ONLY=${BENCH_ONLY:-1 2 3 4 5 6 7}
 SEED=20240601
 TOTAL=200000000
 FILES=5000
@@ -112,6 +117,32 @@ if [ ! -f "$W/content.done" ]; then
     rm -rf "$W/rss50" "$W/rss500"
   fi
   touch "$W/content.done"
+fi
+if want 6 && [ ! -f "$W/small.done" ]; then
+  echo "== generating 53,000,000 bytes in 2,000 small files [${SECONDS}s]"
+  rm -rf "$W/small"
+  mkdir -p "$W/small"
+  "$T" tree "$W/small/files" 2000 53000000 $((SEED + 3)) small
+  deb_tree "$W/small/one.debtree" "$W/small/files" all small
+  make_three "$W/small/files" "$W/small/one" small
+  rm -rf "$W/small/one.debtree"
+  # A pacman package is a tar of the tree and its .PKGINFO.
+  mkdir -p "$W/small/pac/opt/benchdata"
+  cp -al "$W/small/files" "$W/small/pac/opt/benchdata/all"
+  printf 'pkgname = small\npkgver = 1.0-1\npkgdesc = benchmark files\narch = any\nsize = 53000000\n' \
+    > "$W/small/pac/.PKGINFO"
+  (cd "$W/small/pac" && tar -czf "$W/small/one.pkg.tar.gz" .PKGINFO opt)
+  rm -rf "$W/small/pac"
+  # Uploads for section 7: tiny packages, one file each.
+  mkdir -p "$W/uploads"
+  for ((i = 1; i <= 1200; i++)); do
+    mkdir -p "$W/uploads/t$i/bin"
+    echo "$i" > "$W/uploads/t$i/bin/u$i"
+    "$QPK" build --name "u$i" --version 1.0 --build-time 1700000000 --files "$W/uploads/t$i" "${KEYS[@]}" \
+      -o "$W/uploads/u$i.qpk"
+    rm -rf "$W/uploads/t$i"
+  done
+  touch "$W/small.done"
 fi
 echo "file data: $(du -sb --apparent-size "$W/files" | cut -f1) bytes;" \
   "one.qpk $(stat -c %s "$W/one.qpk"), one.tar.gz $(stat -c %s "$W/one.tar.gz"), one.deb $(stat -c %s "$W/one.deb")"
@@ -287,6 +318,49 @@ if want 3; then
   echo "== 3. --show over 1,000 packages with 1 MiB images (bench/show_bench.sh) [${SECONDS}s]"
   SHOW_OUT=$(sh "$SRC/bench/show_bench.sh" "$BUILD" 1000 1048576)
 fi
+if want 6; then
+  echo "== 6. one package of 53 MB in 2,000 small files [${SECONDS}s]"
+  PACMAN_CONF=$W/small/pacman.conf
+  printf '[options]\nSigLevel = Never\nLocalFileSigLevel = Never\n' > "$PACMAN_CONF"
+  for ((round = 1; round <= ROUNDS; round++)); do
+    echo "   round $round/$ROUNDS [${SECONDS}s]"
+    out=$R/6.$round
+    mkdir -p "$out"
+    router_root "$out/inst" "$W/small/one.qpk"
+    measure 6 installer "$INSTALLER" -r "$out/inst"
+    if [ $round = 1 ]; then
+      diff -rq -x var -x postlog -x PCKGS_CHANGED "$W/small/files" "$out/inst/flash" > /dev/null \
+        || { echo "bench/run.sh: the installer installed different files" >&2; exit 1; }
+    fi
+    mkdir -p "$out/tar"
+    measure_sync 6 tar tar -xzf "$W/small/one.tar.gz" -C "$out/tar"
+    dpkg_root "$out/dpkg"
+    measure 6 dpkg dpkg --root="$out/dpkg" --log="$out/dpkg/dpkg.log" -i "$W/small/one.deb"
+    if command -v pacman > /dev/null; then
+      mkdir -p "$out/pacman/var/lib/pacman"
+      measure_sync 6 pacman pacman -U --root "$out/pacman" --dbpath "$out/pacman/var/lib/pacman" \
+        --config "$PACMAN_CONF" --cachedir "$out/pacman/cache" --logfile "$out/pacman/log" --noconfirm --nodeps \
+        --noscriptlet "$W/small/one.pkg.tar.gz"
+    fi
+  done
+  # System calls per installed file, and memory per staged file (against a
+  # package of one file).
+  router_root "$R/6.strace" "$W/small/one.qpk"
+  strace -f -c -o "$RES/6.strace" "$INSTALLER" -r "$R/6.strace" > /dev/null
+  router_root "$R/6.one" "$W/uploads/u1.qpk"
+  measure 6 one_file "$INSTALLER" -r "$R/6.one"
+fi
+if want 7; then
+  echo "== 7. upgrade runs over 300, 600 and 1,200 uploads [${SECONDS}s]"
+  for ((round = 1; round <= ROUNDS; round++)); do
+    for n in 300 600 1200; do
+      uploads=()
+      for ((i = 1; i <= n; i++)); do uploads+=("$W/uploads/u$i.qpk"); done
+      router_root "$R/7.$round.$n" "${uploads[@]}"
+      measure 7 "uploads$n" "$INSTALLER" -r "$R/7.$round.$n"
+    done
+  done
+fi
 APPLY_OUT=
 if want 4; then
   echo "== 4. applyActions (apply_actions_bench) [${SECONDS}s]"
@@ -331,4 +405,32 @@ if want 5; then
   say "$(awk '{ printf "  500 MB package: %6d KiB (wall %.2f s, cpu %.2f s)", $3, $1, $2 }' "$RES/5.rss500")"
   say "$(paste -d' ' "$RES/5.rss50" "$RES/5.rss500" | awk '{
     printf "  difference %d KiB   target: within 1024 KiB, and under 8192 KiB in all", $8 - $3 }')"
+fi
+if want 6; then
+  say "6. one package of 53 MB in 2,000 small files"
+  {
+    printf '  %-44s %8s %8s %9s\n' "contender ($ROUNDS rounds, medians)" "wall s" "cpu s" "maxrss KiB"
+    row 6 installer "installer -r ROOT (upgrade run, commit, sync)"
+    row 6 tar_sync "tar -xzf + sync"
+    row 6 dpkg "dpkg -i (default)"
+    row 6 pacman_sync "pacman -U --root + sync"
+    echo "  per-round ratios (median):"
+    printf '    installer / (tar -xzf + sync) wall   %6.2f   target <= 1.0\n' "$(pair_ratio 6.installer 6.tar_sync 1)"
+    printf '    dpkg default / installer wall        %6.2f\n' "$(pair_ratio 6.dpkg 6.installer 1)"
+    [ -f "$RES/6.pacman_sync" ] &&
+      printf '    pacman + sync / installer wall       %6.2f\n' "$(pair_ratio 6.pacman_sync 6.installer 1)"
+    total=$(awk '$NF == "total" { print $4 }' "$RES/6.strace")
+    printf '    system calls per installed file      %6.2f   target <= 6 (strace -c: %d calls)\n' \
+      "$(echo "$total / 2000" | bc -l)" "$total"
+    printf '    peak RSS %d KiB (target <= 8192); %.0f bytes per staged file beyond a one-file package\n' \
+      "$(median "$RES/6.installer" 3)" "$(echo "($(median "$RES/6.installer" 3) - $(median "$RES/6.one_file" 3)) * 1024 / 2000" | bc -l)"
+  } | tee -a "$OUT"
+fi
+if want 7; then
+  say "7. upgrade runs over many uploaded packages (one file each)"
+  for n in 300 600 1200; do
+    say "$(printf '  %5d uploads: wall %.3f s, cpu %.3f s (medians)' "$n" "$(median "$RES/7.uploads$n" 1)" \
+      "$(median "$RES/7.uploads$n" 2)")"
+  done
+  say "  target: 1,200 uploads in under 0.5 s"
 fi

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!reader.readHeader(package)) continue;
       type = reader.partType();
     }
-    if (type == PartSignature) verifySignature(package, reader);
+    if (type == PartSignature) verifySignature(package, reader, nullptr);
   }
   return 0;
 }

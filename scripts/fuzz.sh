@@ -21,7 +21,7 @@ command -v clang++ >/dev/null || { echo "scripts/fuzz.sh: clang++ is needed" >&2
 INSTRUMENT="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g -O1"
 # The program itself is instrumented for coverage without libFuzzer's main.
 cmake -S . -B "$BUILD" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_TESTS=OFF -DINSTALLER_STATIC=OFF \
   -DCMAKE_CXX_FLAGS="$INSTRUMENT -fsanitize=fuzzer-no-link" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)" --target installer_core qpkbuild >/dev/null

@@ -26,7 +26,7 @@ DEFAULTS="$(pwd)/$BUILD/sanitizer_defaults.o"
 # Warnings are not errors here: the sanitizers make gcc raise false
 # maybe-uninitialized warnings inside the standard headers; the ordinary build
 # (scripts/test.sh) is the warning gate.
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_WERROR=OFF \
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DINSTALLER_WERROR=OFF -DINSTALLER_STATIC=OFF \
   -DCMAKE_CXX_FLAGS="$FLAGS" -DCMAKE_C_FLAGS="$FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$FLAGS $DEFAULTS" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"

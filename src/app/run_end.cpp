@@ -2,7 +2,6 @@
 // the changed-packages marker, both before anything is committed.
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "app/modes.h"
 #include "console/messages.h"
@@ -35,7 +34,7 @@ bool checkRoom(const StagedChanges& staged) {
 // system that the package set changed. It is staged with the run's other
 // changes, so it appears exactly when they are committed.
 bool stageChangedMarker(StagedChanges& staged) {
-  std::ofstream marker;
+  AtomicFile marker;
   if (!openAtomic(marker, staged, kChangedMarker, 1, 0)) {
     // A flash without room for even an empty file (its inodes used up)
     // would take the rest of the changes without the marker, and the system

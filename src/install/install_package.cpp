@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -37,7 +36,7 @@ bool hasUsableNames(const PackageInfo& package) {
 // A marker is an empty file staged like any other file, so it appears only
 // when the run commits.
 void stageMarker(StagedChanges& staged, const char* path) {
-  std::ofstream out;
+  AtomicFile out;
   openAtomic(out, staged, path, 1, 0);
   out.close();
 }
@@ -92,7 +91,7 @@ void reportEntryInTheWay(const Package& package) {
 
 Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
-                        std::string* directoryOut, bool* bootImageOut, bool signatureChecked) {
+                        std::string* directoryOut, bool* bootImageOut, const uint8_t* checkedDigest) {
   auto record = std::make_unique<Package>();
   // A stand-alone stream whose header cannot be read is no package at all.
   // A member's header stands where the bundle promised one: a cut there
@@ -195,15 +194,15 @@ Package* installPackage(Repository& repository, StagedChanges& staged, PackageRe
     // package file itself, so the payload is passed over.
     // Nor is a payload whose signature was not found good beforehand: it is
     // read (and digested) but nothing of it is written.
-    bool skip = (bootImageSet && (record->flags & kFlagBootImage)) || !signatureChecked;
+    bool skip = (bootImageSet && (record->flags & kFlagBootImage)) || checkedDigest == nullptr;
     if (!skip && !unpackFiles(*record, staged, reader)) return nullptr;
     reader.nextPart();
   }
 
-  // The signature is checked again on the bytes that were unpacked: a file
-  // changed between the two reads is refused all the same.
-  if (reader.partType() != PartSignature || !reader.hashing() || !verifySignature(*record, reader) ||
-      !signatureChecked) {
+  // The bytes that were unpacked must have the digest found good before: a
+  // file changed between the two reads is refused all the same.
+  if (reader.partType() != PartSignature || !reader.hashing() || checkedDigest == nullptr ||
+      !verifySignature(*record, reader, checkedDigest)) {
     reportBrokenPackage(*record);
     return nullptr;
   }

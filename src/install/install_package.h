@@ -15,12 +15,13 @@ using ChoicesMap = std::map<std::string, bool>;
 
 // Returns the new record (owned by the repository) when installed, the
 // installed record when passed over as equal, or null. bundle, directoryOut
-// and bootImageOut may be null. signatureChecked: an earlier pass over the
-// same stream found every signature of it good; without it nothing of the
-// payload is unpacked and the package is refused as broken.
+// and bootImageOut may be null. checkedDigest: the digest an earlier pass
+// over the same stream found this package's signature good for (every
+// signature of the stream good); null, and nothing of the payload is
+// unpacked and the package is refused as broken.
 Package* installPackage(Repository& repository, StagedChanges& staged, PackageReader& reader,
                         uint32_t tolerated, const ChoicesMap& choices, const Relation* bundle,
-                        std::string* directoryOut, bool* bootImageOut, bool signatureChecked);
+                        std::string* directoryOut, bool* bootImageOut, const uint8_t* checkedDigest);
 
 // Whether the package's name and every name in its relations can be kept in
 // the database: not empty, ".", "..", and free of "/", whitespace and control

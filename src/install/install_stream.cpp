@@ -80,7 +80,7 @@ int installMembers(Repository& repository, StagedChanges& staged, PackageReader&
   while (reader.partType() == PartHeader) {
     bool memberBootImage = false;
     Package* member = installPackage(repository, staged, reader, tolerated, choices, &bundle, nullptr,
-                                     &memberBootImage, check.allSigned);
+                                     &memberBootImage, check.digestOf(members));
     if (member == nullptr) return 2;
     formerMembers.erase(std::remove(formerMembers.begin(), formerMembers.end(), member->name),
                         formerMembers.end());
@@ -191,7 +191,7 @@ int installFromStream(Repository& repository, StagedChanges& staged, std::stream
   reader.nextPart();
   if (reader.partType() != PartBundleHeader) {
     Package* installed = installPackage(repository, staged, reader, tolerated, choices, nullptr, directoryOut,
-                                        bootImageOut, checked->allSigned);
+                                        bootImageOut, checked->digestOf(0));
     return installed != nullptr ? 0 : 1;
   }
   return installBundle(repository, staged, reader, tolerated, choices, *checked, directoryOut, bootImageOut);

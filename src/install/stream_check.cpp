@@ -1,13 +1,15 @@
 #include "install/stream_check.h"
 
+#include <cstring>
+
 #include "package/package_reader.h"
 #include "package/signature.h"
 
 namespace {
 
 // One package from its header part to its signature; the reader ends on the
-// part after the signature.
-bool checkPackage(PackageReader& reader) {
+// part after the signature. A good one's digest joins digests.
+bool checkPackage(PackageReader& reader, std::vector<std::array<uint8_t, 32>>& digests) {
   PackageInfo info;
   if (!reader.readHeader(info)) {
     reader.nextPart();  // a failed read leaves the reader at the end
@@ -17,7 +19,11 @@ bool checkPackage(PackageReader& reader) {
     reader.nextPart();
   }
   if (reader.partType() != PartSignature) return false;
-  const bool valid = verifySignature(info, reader);
+  const bool valid = verifySignature(info, reader, nullptr);
+  if (valid) {
+    digests.emplace_back();
+    std::memcpy(digests.back().data(), reader.digestBuffer(), 32);
+  }
   reader.nextPart();
   return valid;
 }
@@ -32,14 +38,14 @@ StreamCheck checkStream(std::streambuf* source, std::streambuf* copySink) {
   int packages = 0;
   bool good = true;
   if (reader.partType() == PartHeader) {
-    good = checkPackage(reader);
+    good = checkPackage(reader, check.digests);
     packages = 1;
   } else if (reader.partType() == PartBundleHeader) {
     PackageInfo bundle;
     reader.readHeader(bundle);
     while (reader.partType() >= 0 && reader.partType() != PartHeader) reader.nextPart();
     while (check.sealed && reader.partType() == PartHeader) {
-      good = checkPackage(reader) && good;
+      good = checkPackage(reader, check.digests) && good;
       ++packages;
       if (reader.partType() == PartArchitecture) reader.nextPart();
       else if (reader.partType() == PartHeader) continue;

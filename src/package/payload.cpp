@@ -3,7 +3,6 @@
 // changes before the run commits.
 #include "package/payload.h"
 
-#include <fstream>
 #include <istream>
 #include <memory>
 
@@ -57,7 +56,7 @@ bool unpackFiles(Package& package, StagedChanges& staged, PackageReader& reader)
       return false;
     }
 
-    std::ofstream out;
+    AtomicFile out;
     if (!openAtomic(out, staged, target, dataLength, mode)) {
       reportWriteFailure(package, stored);
       return false;

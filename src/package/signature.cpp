@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "crypto/legacy_signature.h"
 #include "installer_keys.h"
 #include "platform/eddsa.h"
@@ -29,7 +31,7 @@ int signatureMode(const PackageInfo& package) {
   return versionSignatureMode(package);
 }
 
-bool verifySignature(const PackageInfo& package, PackageReader& reader) {
+bool verifySignature(const PackageInfo& package, PackageReader& reader, const uint8_t* knownGood) {
   // A reader without a running digest (stored images) has nothing to check.
   if (!reader.hashing()) return false;
   const int mode = signatureMode(package);
@@ -48,6 +50,7 @@ bool verifySignature(const PackageInfo& package, PackageReader& reader) {
   if (!reader.readUndigested(signature, size)) return false;
 
   const uint8_t* digest = reader.digestBuffer();
+  if (knownGood != nullptr && std::memcmp(digest, knownGood, 32) == 0) return true;
   if (size == kLongForm) {
     // The message is the whole 32-byte buffer; after a SHA-1 digest its last
     // 12 bytes are zero.

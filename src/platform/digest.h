@@ -6,6 +6,9 @@
 
 struct evp_md_ctx_st;
 
+// Starts the crypto library once, before its first use.
+void startCrypto();
+
 class SHA1 {
  public:
   static constexpr size_t kSize = 20;

@@ -1,5 +1,7 @@
 #include "platform/eddsa.h"
 
+#include "platform/digest.h"
+
 #include <openssl/evp.h>
 
 namespace eddsa {
@@ -8,6 +10,7 @@ bool verify(asn1::blob key, asn1::blob message, asn1::blob signature) {
   if (key.begin == nullptr || key.end - key.begin != 32) return false;
   if (signature.begin == nullptr || signature.end - signature.begin != 64) return false;
   if (message.end < message.begin) return false;
+  startCrypto();
   EVP_PKEY* publicKey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.begin, 32);
   if (publicKey == nullptr) return false;
   bool valid = false;

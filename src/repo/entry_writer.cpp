@@ -2,7 +2,6 @@
 // writer, every removal staged, nothing on flash until the commit.
 #include "repo/entry_writer.h"
 
-#include <fstream>
 
 #include "console/messages.h"
 #include "repo/entry_directory.h"
@@ -44,7 +43,7 @@ bool isRepresentable(const Package& package) {
 
 // Buffered writes only fail when they reach the disk, so the stream is
 // flushed before its state is believed.
-bool finish(std::ofstream& out) {
+bool finish(AtomicFile& out) {
   out.flush();
   if (!out.good()) return false;
   out.close();
@@ -52,14 +51,14 @@ bool finish(std::ofstream& out) {
 }
 
 void writeEnabledFile(const std::string& directory, StagedChanges& staged) {
-  std::ofstream out;
+  AtomicFile out;
   openAtomic(out, staged, directory + "enabled", kStateHint, 0);
   out << "user\n";
   out.close();
 }
 
 bool writeMetadata(const Package& package, const std::string& directory, StagedChanges& staged) {
-  std::ofstream version;
+  AtomicFile version;
   openAtomic(version, staged, directory + "version", kVersionHint, 0);
   version << package.version << ' ' << package.buildTime << '\n';
   if (!finish(version)) {
@@ -82,7 +81,7 @@ bool writeMetadata(const Package& package, const std::string& directory, StagedC
   }
 
   if (!package.bundle.name.empty()) {
-    std::ofstream bundle;
+    AtomicFile bundle;
     openAtomic(bundle, staged, directory + "bundle", kBundleHint, 0);
     bundle << package.bundle.name << '\n';
     if (!finish(bundle)) {
@@ -94,7 +93,7 @@ bool writeMetadata(const Package& package, const std::string& directory, StagedC
   }
 
   if (!package.isBundle) {
-    std::ofstream files;
+    AtomicFile files;
     openAtomic(files, staged, directory + "files", kFilesHint, 0);
     for (const std::string& path : package.files) {
       if (path.empty()) continue;
@@ -135,7 +134,7 @@ bool writeEntry(const Package& package, StagedChanges& staged) {
 
 bool writeRelationFile(StagedChanges& staged, const std::string& path, const std::vector<Relation>& list,
                        bool withPriority) {
-  std::ofstream out;
+  AtomicFile out;
   openAtomic(out, staged, path, kRelationHint, 0);
   for (const Relation& relation : list) {
     out << relation.name << ' ' << relation.minVersion << ' ' << relation.maxVersion;
@@ -165,7 +164,7 @@ void recordEnabled(Repository&, const std::vector<Package*>& list, StagedChanges
 
 void writeDisabledFile(const Package& package, StagedChanges& staged) {
   if (!hasValidEntryName(package.name)) return;
-  std::ofstream out;
+  AtomicFile out;
   openAtomic(out, staged, entryDirectory(package) + "disabled", kStateHint, 0);
   out << (package.byUser ? "user" : "auto") << '\n';
   out.close();

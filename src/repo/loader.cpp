@@ -67,7 +67,6 @@ void Repository::open(const std::string& architectureName, bool quietMode) {
     loadEntry(*package);
     packages.push_back(std::move(package));
   }
-  for (const std::unique_ptr<Package>& package : packages) addOwner(*package);
 }
 
 bool Repository::loadImages(const std::string& prefix, bool fromImagesDirectory) {

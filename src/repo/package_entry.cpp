@@ -162,10 +162,11 @@ void removeEntry(Repository& repository, Package& package, StagedChanges& staged
   // Nothing on flash belongs to a name without a valid entry directory.
   if (hasValidEntryName(package.name)) {
     // The stored paths are the final absolute paths the payload wrote.
+    auto& index = repository.owners();
     for (const std::string& path : package.files) {
-      auto owners = repository.fileOwners.find(path);
-      if (owners != repository.fileOwners.end() && --owners->second > 0) continue;  // another package keeps it
-      if (owners != repository.fileOwners.end()) repository.fileOwners.erase(owners);
+      auto owners = index.find(path);
+      if (owners != index.end() && --owners->second > 0) continue;  // another package keeps it
+      if (owners != index.end()) index.erase(owners);
       if (isRemovablePath(path)) stageFileRemoval(staged, path);
     }
     const std::string directory = entryDirectory(package);

@@ -38,14 +38,17 @@ class Repository {
   Package* findConflicting(const PackageInfo& package) const;
 
   // The ownership index: how many records in packages list each installed
-  // path. Kept by the loader, by the installer when a record joins the list
-  // and by removeEntry when one leaves, so a package never takes a file that
-  // another still lists.
+  // path, so a package never takes a file that another still lists. Built
+  // when a run first removes a package (a run that only adds needs none),
+  // then kept by the installer when a record joins the list and by
+  // removeEntry when one leaves.
+  std::unordered_map<std::string, uint32_t>& owners();
   void addOwner(const Package& package);
 
   std::string architecture;
   std::vector<std::unique_ptr<Package>> packages;  // owned
   std::unordered_map<std::string, uint32_t> fileOwners;
+  bool fileOwnersBuilt = false;
   std::string progressLine;
   std::vector<std::string> logLines;
   bool quiet = false;

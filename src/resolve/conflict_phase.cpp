@@ -30,7 +30,7 @@ class ProvisionIndex {
     }
   }
   // Every provider of name, or (when skip is given) those with another priority.
-  void collect(const std::string& name, const int32_t* skip, std::vector<int>& out) const {
+  void collect(std::string_view name, const int32_t* skip, std::vector<int>& out) const {
     auto it = map_.find(name);
     if (it == map_.end()) return;
     for (const auto& [priority, list] : it->second) {
@@ -39,19 +39,19 @@ class ProvisionIndex {
   }
 
  private:
-  std::unordered_map<std::string, std::map<int32_t, std::vector<int>>> map_;
+  std::unordered_map<std::string_view, std::map<int32_t, std::vector<int>>> map_;
 };
 
 // Names of A's view that are not its own provisions: its name, its
 // conflicts, and the whole view of its members.
-void addStrongViewNames(const PackageInfo& package, std::vector<std::string>& names) {
+void addStrongViewNames(const PackageInfo& package, std::vector<std::string_view>& names) {
   names.push_back(package.name);
   for (const Relation& conflict : package.conflicts) names.push_back(conflict.name);
   for (const auto& member : package.members) addViewNames(*member, names);
 }
 
 // Names B is known by that are not its provisions: its name, its members'.
-void addStrongKnownNames(const PackageInfo& package, std::vector<std::string>& names) {
+void addStrongKnownNames(const PackageInfo& package, std::vector<std::string_view>& names) {
   names.push_back(package.name);
   for (const auto& member : package.members) names.push_back(member->name);
 }
@@ -65,10 +65,10 @@ struct Side {
 // Positions of the packages P of side for which conflictsWith can hold with
 // package on the other side. strongNames of package meet every name of P;
 // its provisions meet P's strong names, and P's provisions of another priority.
-void candidates(const Side& side, const std::vector<std::string>& strongNames, const PackageInfo& package,
+void candidates(const Side& side, const std::vector<std::string_view>& strongNames, const PackageInfo& package,
                 std::vector<int>& out) {
   side.strong.collect(strongNames, out);
-  for (const std::string& name : strongNames) side.provisions.collect(name, nullptr, out);
+  for (std::string_view name : strongNames) side.provisions.collect(name, nullptr, out);
   for (const Relation& provision : package.provides) {
     side.strong.collect({provision.name}, out);
     side.provisions.collect(provision.name, &provision.priority, out);
@@ -84,13 +84,19 @@ bool isActiveOther(const Package& package) {
 
 void settleConflicts(Repository& repository, int verbosity) {
   auto& packages = repository.packages;
-  Side known, viewers;  // packages as seen by others, and as seeing others
-  std::vector<std::string> names;
+  // Packages as seen by others, and as seeing others; the second side is only
+  // asked about packages being enabled, so it is built only when there are.
+  Side known, viewers;
+  bool enabling = false;
+  std::vector<std::string_view> names;
   for (int i = 0; i < static_cast<int>(packages.size()); ++i) {
     names.clear();
     addStrongKnownNames(*packages[i], names);
     known.strong.add(names, i);
     known.provisions.add(*packages[i], i);
+    enabling = enabling || (isActive(*packages[i]) && packages[i]->action == PendingAction::Enable);
+  }
+  for (int i = 0; enabling && i < static_cast<int>(packages.size()); ++i) {
     names.clear();
     addStrongViewNames(*packages[i], names);
     viewers.strong.add(names, i);

@@ -22,7 +22,7 @@ class Filter {
  public:
   Filter(const std::vector<PackageInfo*>& list, Version minimum, bool verbose)
       : list_(list), downgrade_(minimum != kNoMinimum), verbose_(verbose) {
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     for (int i = 0; i < static_cast<int>(list.size()); ++i) {
       names.assign(1, list[i]->name);
       byName_.add(names, i);
@@ -41,7 +41,7 @@ class Filter {
       firstLater = static_cast<int>(std::upper_bound(latestBuild_.begin(), latestBuild_.end(), cur.buildTime) -
                                     latestBuild_.begin());
     }
-    std::vector<std::string> names(1, cur.name);
+    std::vector<std::string_view> names(1, cur.name);
     for (const auto& member : cur.members) names.push_back(member->name);
     std::vector<int> related;
     byName_.collect(names, related);
@@ -90,7 +90,7 @@ class Filter {
 std::vector<PackageInfo*> insertInOrder(const std::vector<PackageInfo*>& kept) {
   const int count = static_cast<int>(kept.size());
   NameIndex provided, viewers;
-  std::vector<std::string> names;
+  std::vector<std::string_view> names;
   for (int i = 0; i < count; ++i) {
     names.clear();
     addProvidedNames(*kept[i], names);

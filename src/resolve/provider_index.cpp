@@ -16,8 +16,7 @@ ProviderIndex::ProviderIndex(const Repository& repository) : repository_(reposit
   }
 }
 
-const std::vector<int>& ProviderIndex::lookup(const std::unordered_map<std::string, std::vector<int>>& map,
-                                              const std::string& name) const {
+const std::vector<int>& ProviderIndex::lookup(const Map& map, const std::string& name) const {
   auto it = map.find(name);
   return it == map.end() ? none_ : it->second;
 }
@@ -31,9 +30,15 @@ Package* ProviderIndex::findInstalled(const std::string& name) const {
 // that name, so the two index lists hold every possible provider; merging
 // them keeps list order.
 std::vector<Package*> ProviderIndex::providers(const Relation& relation) const {
+  std::vector<Package*> result;
+  for (int position : positions(relation)) result.push_back(repository_.packages[position].get());
+  return result;
+}
+
+std::vector<int> ProviderIndex::positions(const Relation& relation) const {
   const std::vector<int>& named = lookup(byName_, relation.name);
   const std::vector<int>& providing = lookup(byProvision_, relation.name);
-  std::vector<Package*> result;
+  std::vector<int> result;
   size_t a = 0, b = 0;
   while (a < named.size() || b < providing.size()) {
     int next;
@@ -44,9 +49,9 @@ std::vector<Package*> ProviderIndex::providers(const Relation& relation) const {
     } else {
       next = providing[b++];
     }
-    Package* package = repository_.packages[next].get();
-    if (isPlaceholder(*package)) continue;
-    if (satisfies(*package, relation) || providesMatch(*package, relation)) result.push_back(package);
+    const Package& package = *repository_.packages[next];
+    if (isPlaceholder(package)) continue;
+    if (satisfies(package, relation) || providesMatch(package, relation)) result.push_back(next);
   }
   return result;
 }

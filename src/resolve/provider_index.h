@@ -3,6 +3,7 @@
 // scan. Answers are exactly those of the Repository's own lookups.
 #pragma once
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -19,16 +20,19 @@ class ProviderIndex {
 
   // As Repository::findProviders.
   std::vector<Package*> providers(const Relation& relation) const;
+  // The same providers as positions in the installed list.
+  std::vector<int> positions(const Relation& relation) const;
   // As Repository::findInstalled.
   Package* findInstalled(const std::string& name) const;
 
  private:
-  const std::vector<int>& lookup(const std::unordered_map<std::string, std::vector<int>>& map,
-                                 const std::string& name) const;
+  // Keys are views of the records' own names, which outlive the index.
+  using Map = std::unordered_map<std::string_view, std::vector<int>>;
+  const std::vector<int>& lookup(const Map& map, const std::string& name) const;
 
   const Repository& repository_;
-  std::unordered_map<std::string, std::vector<int>> byName_;
-  std::unordered_map<std::string, std::vector<int>> byProvision_;
+  Map byName_;
+  Map byProvision_;
   std::vector<int> none_;
 };
 

@@ -8,7 +8,6 @@
 // results are those of the plain scan at a fraction of its cost.
 #include <functional>
 #include <queue>
-#include <unordered_map>
 #include <vector>
 
 #include "repo/repository.h"
@@ -44,17 +43,13 @@ void dropUnmetDependencies(Repository& repository, const ProviderIndex& index) {
   const int count = static_cast<int>(packages.size());
   std::vector<std::vector<std::vector<Package*>>> providers(count);
   std::vector<std::vector<int>> dependents(count);
-  {
-    std::unordered_map<const Package*, int> where;  // position of each record
-    where.reserve(count);
-    for (int i = 0; i < count; ++i) where[packages[i].get()] = i;
-    for (int i = 0; i < count; ++i) {
-      for (const Relation& dependency : packages[i]->dependencies) {
-        providers[i].push_back(index.providers(dependency));
-        for (const Package* provider : providers[i].back()) {
-          std::vector<int>& list = dependents[where[provider]];
-          if (list.empty() || list.back() != i) list.push_back(i);
-        }
+  for (int i = 0; i < count; ++i) {
+    for (const Relation& dependency : packages[i]->dependencies) {
+      providers[i].emplace_back();
+      for (int provider : index.positions(dependency)) {
+        providers[i].back().push_back(packages[provider].get());
+        std::vector<int>& list = dependents[provider];
+        if (list.empty() || list.back() != i) list.push_back(i);
       }
     }
   }

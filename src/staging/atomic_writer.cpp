@@ -20,25 +20,38 @@ namespace {
 // Room that must stay free on a file system after the file is written.
 constexpr uint64_t kSpareBytes = 65536;
 
-// 64-bit on purpose: free blocks times block size wraps in 32 bits on any
-// file system over 4 GiB, which would then look full (or empty) at random.
-bool hasRoom(const struct statfs& fs, uint32_t sizeHint) {
-  uint64_t freeBytes = static_cast<uint64_t>(fs.f_bfree) * static_cast<uint64_t>(fs.f_bsize);
-  return static_cast<uint64_t>(sizeHint) + kSpareBytes < freeBytes;
+// A folder's facts: one statfs (and one stat, for the device) the first time
+// the run asks. A file system's free space is read once; 64-bit on purpose:
+// free blocks times block size wraps in 32 bits on any file system over 4 GiB.
+FolderFacts& factsOf(StagedChanges& set, const std::string& folder) {
+  auto known = set.folders.find(folder);
+  if (known != set.folders.end()) return known->second;
+  FolderFacts& facts = set.folders[folder];
+  struct statfs fs;
+  struct stat status;
+  if (statfs(folder.c_str(), &fs) == 0 && stat(folder.c_str(), &status) == 0) {
+    facts.exists = true;
+    facts.device = static_cast<uint64_t>(status.st_dev);
+    set.freeBytes.emplace(facts.device, static_cast<uint64_t>(fs.f_bfree) * static_cast<uint64_t>(fs.f_bsize));
+  }
+  return facts;
 }
 
-// The temporaries' folder on dir's file system, looked up once per folder.
-const std::string& folderOn(StagedChanges& set, const std::string& dir) {
-  auto known = set.temporaryFolders.find(dir);
-  if (known != set.temporaryFolders.end()) return known->second;
-  return set.temporaryFolders[dir] = temporaryFolderOn(dir);
+// Whether the folder's file system has room for sizeHint bytes and the
+// spare; if so, the bytes are counted as used from now on, so the rule only
+// grows more cautious as the run writes.
+bool takeRoom(StagedChanges& set, const FolderFacts& facts, uint32_t sizeHint) {
+  uint64_t& free = set.freeBytes[facts.device];
+  if (static_cast<uint64_t>(sizeHint) + kSpareBytes >= free) return false;
+  free -= sizeHint;
+  return true;
 }
 
 // The RAM disk takes a temporary only under the same room rule as flash:
 // on a router it is memory. Empty when it has no room.
-std::string ramFolder(uint32_t sizeHint) {
-  struct statfs fs;
-  if (statfs("/ram", &fs) == 0 && !hasRoom(fs, sizeHint)) return "";
+std::string ramFolder(StagedChanges& set, uint32_t sizeHint) {
+  const FolderFacts& ram = factsOf(set, "/ram");
+  if (ram.exists && !takeRoom(set, ram, sizeHint)) return "";
   return kRamTemporaries;
 }
 
@@ -46,24 +59,25 @@ std::string ramFolder(uint32_t sizeHint) {
 // is not made yet lives on its parent's file system. A file system without
 // room sends the temporary to the RAM disk. Empty when neither has room.
 std::string temporaryFolder(StagedChanges& set, const std::string& target, uint32_t sizeHint) {
-  if (sizeHint == 0) {
-    struct stat st;
-    return stat("/ram", &st) == 0 ? kRamTemporaries : kTmpTemporaries;
-  }
+  if (sizeHint == 0) return factsOf(set, "/ram").exists ? kRamTemporaries : kTmpTemporaries;
   std::string dir = parentDirectory(target);
   for (;;) {
-    struct statfs fs;
-    if (statfs(dir.c_str(), &fs) == 0) return hasRoom(fs, sizeHint) ? folderOn(set, dir) : ramFolder(sizeHint);
-    if (dir == "/" || dir == ".") return ramFolder(sizeHint);
+    FolderFacts& facts = factsOf(set, dir);
+    if (facts.exists) {
+      if (!takeRoom(set, facts, sizeHint)) return ramFolder(set, sizeHint);
+      if (facts.temporaries.empty()) facts.temporaries = temporaryFolderOn(dir);
+      return facts.temporaries;
+    }
+    if (dir == "/" || dir == ".") return ramFolder(set, sizeHint);
     dir = parentDirectory(dir);
   }
 }
 
 }  // namespace
 
-bool openAtomic(std::ofstream& out, StagedChanges& set, const std::string& target, uint32_t sizeHint,
+bool openAtomic(AtomicFile& out, StagedChanges& set, const std::string& target, uint32_t sizeHint,
                 uint32_t mode) {
-  if (out.is_open()) out.close();
+  out.close();
   out.clear();
 
   std::string temporary;
@@ -75,12 +89,11 @@ bool openAtomic(std::ofstream& out, StagedChanges& set, const std::string& targe
     out.setstate(std::ios::failbit);
     return false;
   }
-  close(fd);
-  if (mode != 0) chmod(temporary.c_str(), mode & 07777);
+  if (mode != 0) fchmod(fd, mode & 07777);
 
   stageChange(set, target, ChangeKind::MoveTemporary, temporary);
-  out.open(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-  return out.is_open();
+  out.attach(fd, &set, target, temporary);
+  return true;
 }
 
 std::string parentDirectory(const std::string& path) {

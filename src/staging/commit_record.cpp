@@ -89,21 +89,52 @@ bool readNumbers(const std::string& text, size_t* pos, unsigned long long* a, un
   return true;
 }
 
+// Writes the record through a small buffer, summing as it goes: a record of
+// thousands of changes never sits in memory whole.
+class RecordWriter {
+ public:
+  explicit RecordWriter(int fd) : fd_(fd) {}
+  void add(const std::string& text) {
+    digest_.update(text.data(), text.size());
+    buffer_ += text;
+    if (buffer_.size() >= kFlushAt) flush();
+  }
+  bool finish() {
+    uint8_t sum[SHA256::kSize];
+    digest_.final(sum);
+    std::string hex;
+    for (uint8_t b : sum) hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
+    buffer_ += "end " + hex + "\n";
+    flush();
+    return ok_;
+  }
+
+ private:
+  static constexpr size_t kFlushAt = 65536;
+  void flush() {
+    ok_ = ok_ && writeAll(fd_, buffer_);
+    buffer_.clear();
+  }
+  int fd_;
+  bool ok_ = true;
+  SHA256 digest_;
+  std::string buffer_;
+};
+
 }  // namespace
 
 bool writeCommitRecord(const StagedChanges& set, bool runPostCommit) {
-  std::string text = std::string(kHeading) + (runPostCommit ? " post-commit\n" : "\n");
-  for (const auto& [target, change] : set) {
-    text += std::to_string(static_cast<int>(change.kind)) + " " + std::to_string(target.size()) + " " +
-            std::to_string(change.data.size()) + "\n" + target + change.data + "\n";
-  }
-  text += "end " + hexDigest(text) + "\n";
-
   const std::string folder = parentDirectory(kCommitRecordPath);
   std::string temporary;
   int fd = createTemporary(folder, &temporary);
   if (fd < 0) return false;
-  bool ok = writeAll(fd, text) && fsync(fd) == 0;
+  RecordWriter record(fd);
+  record.add(std::string(kHeading) + (runPostCommit ? " post-commit\n" : "\n"));
+  for (const auto& [target, change] : set) {
+    record.add(std::to_string(static_cast<int>(change.kind)) + " " + std::to_string(target.size()) + " " +
+               std::to_string(change.data.size()) + "\n" + target + change.data + "\n");
+  }
+  bool ok = record.finish() && fsync(fd) == 0;
   int error = errno;
   if (close(fd) != 0 && ok) {
     ok = false;

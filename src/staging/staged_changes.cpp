@@ -32,8 +32,7 @@ void stageChange(StagedChanges& set, const std::string& target, ChangeKind kind,
   // A temporary that is no longer staged would otherwise stay on the RAM
   // disk until the next reboot.
   deleteTemporary(it->second);
-  it->second.kind = kind;
-  it->second.data = data;
+  it->second = StagedChange{kind, data};
 }
 
 void stageMove(StagedChanges& set, const std::string& source, const std::string& target) {

@@ -14,15 +14,28 @@ enum class ChangeKind : int32_t {
   Remove = 4,         // data: empty
 };
 
+inline constexpr uint64_t kUnknownSize = ~uint64_t{0};
+
 struct StagedChange {
   ChangeKind kind;
   std::string data;
+  uint64_t size = kUnknownSize;  // bytes of a temporary, once its writer closed it
 };
 
-// The changes by target path, plus what the run learnt about where its
-// temporaries go.
+// What the atomic writer learnt of a folder in this run: each folder and each
+// file system is looked at once.
+struct FolderFacts {
+  bool exists = false;
+  uint64_t device = 0;
+  std::string temporaries;  // the temporaries' folder on its file system, once known
+};
+
+// The changes by target path, plus what the run learnt while staging them.
 struct StagedChanges : std::map<std::string, StagedChange> {
-  std::map<std::string, std::string> temporaryFolders;  // existing folder -> the temporaries' folder there
+  std::map<std::string, FolderFacts> folders;
+  // Free bytes per device as the room rule counts them: read once, then
+  // lowered by every temporary the run puts there.
+  std::map<uint64_t, uint64_t> freeBytes;
 };
 
 void stageChange(StagedChanges& set, const std::string& target, ChangeKind kind, const std::string& data);

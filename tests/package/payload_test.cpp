@@ -122,7 +122,7 @@ TEST(Payload, WritesEveryRegularFileByteForByteAndCoversTheDigest) {
     EXPECT_NE(std::string::npos, u.console.str().find("installing files-7.1 ["));
     // The compressed bytes went through the reader's digest: the signature holds.
     EXPECT_EQ(PartSignature, u.reader.nextPart());
-    EXPECT_TRUE(verifySignature(u.package, u.reader));
+    EXPECT_TRUE(verifySignature(u.package, u.reader, nullptr));
   }));
 }
 
@@ -166,7 +166,7 @@ TEST(Payload, WhatEachPayloadStages) {
       for (const auto& [target, mode] : c.modes) EXPECT_EQ(mode, u.modeOf(target)) << target;
       if (!u.package.name.empty() && u.package.name != "cut") {
         EXPECT_EQ(PartSignature, u.reader.nextPart());
-        EXPECT_TRUE(verifySignature(u.package, u.reader));
+        EXPECT_TRUE(verifySignature(u.package, u.reader, nullptr));
       }
     }
   }));

@@ -64,7 +64,7 @@ bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remaini
   if (reader.nextPart() != PartHeader || !reader.readHeader(info)) return false;
   while (reader.partType() >= 0 && reader.partType() != PartSignature) reader.nextPart();
   if (reader.partType() != PartSignature) return false;
-  bool valid = verifySignature(info, reader);
+  bool valid = verifySignature(info, reader, nullptr);
   if (remainingAfter) *remainingAfter = reader.remaining();
   return valid;
 }

@@ -24,8 +24,9 @@ namespace robust {
 using State = std::map<std::string, std::string>;
 
 State snapshot(const ScratchRoot& root);
-// Makes the root hold exactly state again.
-void restore(const ScratchRoot& root, const State& state);
+// Makes the root hold exactly state again, below the given top folders.
+void restore(const ScratchRoot& root, const State& state,
+             const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
 // The paths whose entries differ, with "+" (only in after), "-" (only in
 // before) or "~" (changed) in front; at most limit of them.
 std::vector<std::string> differences(const State& before, const State& after, size_t limit = 20);
@@ -107,9 +108,12 @@ inline State snapshot(const ScratchRoot& root) {
   return state;
 }
 
-inline void restore(const ScratchRoot& root, const State& state) {
-  for (const char* top : {"/flash", "/ram", "/rw", "/tmp"}) detail::removeBelow(root.host(top));
+inline void restore(const ScratchRoot& root, const State& state, const std::vector<std::string>& tops) {
+  for (const std::string& top : tops) detail::removeBelow(root.host(top));
   for (const auto& [path, entry] : state) {  // a folder sorts before what it holds
+    bool below = false;
+    for (const std::string& top : tops) below = below || path.compare(0, top.size() + 1, top + "/") == 0;
+    if (!below) continue;
     const std::string host = root.host(path);
     if (entry == "d") {
       ::mkdir(host.c_str(), 0755);

@@ -233,18 +233,6 @@ void copyImage(const std::string& from, const std::string& to) {
   EXPECT_EQ(sh("cp --sparse=always " + from + " " + to), 0) << from;
 }
 
-// Puts everything of state outside "/flash" back, by file writes that never
-// touch the image.
-void restoreBesideFlash(const ScratchRoot& root, const robust::State& state) {
-  robust::State beside;
-  for (const auto& [path, entry] : state)
-    if (path.compare(0, 6, "/flash") != 0) beside[path] = entry;
-  robust::State flash = robust::snapshot(root);
-  for (const auto& [path, entry] : flash)
-    if (path.compare(0, 6, "/flash") == 0) beside[path] = entry;
-  robust::restore(root, beside);
-}
-
 void powerCuts(const Scenario& s, size_t stride) {
   if (sh("(command -v mkfs.ext4 && losetup -f)") != 0) GTEST_SKIP() << "needs mkfs.ext4 and a free loop device";
   ScratchRoot root;
@@ -282,7 +270,7 @@ void powerCuts(const Scenario& s, size_t stride) {
       const std::string workK = work + std::to_string(k), cutK = cut + std::to_string(k);
       copyImage(image, workK);
       if (!mountImage(workK)) continue;
-      restoreBesideFlash(root, before);
+      robust::restore(root, before, {"/ram", "/rw", "/tmp"});  // never writing to the image
       traced(root, s.args, s.stdinData, &calls[k], &run);
       copyImage(workK, cutK);  // what reached the disk
       sh("umount " + flash);
