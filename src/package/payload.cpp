@@ -15,7 +15,8 @@
 namespace {
 
 constexpr size_t kEntryHeadSize = 30;
-constexpr size_t kCopyChunk = 16384;
+// Large enough that most files leave in one write.
+constexpr size_t kCopyChunk = 131072;
 constexpr uint16_t kTypeMask = 0xF000;
 constexpr uint16_t kRegularFile = 0x8000;
 
