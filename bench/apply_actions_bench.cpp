@@ -37,7 +37,11 @@ Relation relation(const std::string& name, int32_t priority = 0) {
   return r;
 }
 
-std::string nameOf(int i) { return "p" + std::to_string(i); }
+std::string nameOf(int i) {
+  std::string name = std::to_string(i);
+  name.insert(name.begin(), 'p');  // not "p" + ...: GCC 12 warns falsely about that at -O3
+  return name;
+}
 
 // Chains of kChain packages, each needing the next one (dependents before
 // their providers: the order that makes rescans after a change costly).
