@@ -65,13 +65,10 @@ void installBase(ScratchRoot& root) {
 TEST(InstallPackageConformance, PipedBundleCutInsideAMemberHeaderIsNamed) {
   const std::string whole = buildBundle(
       bundle("bun", "1.0", {spec("a", "1.0", {file("/bin/a", "a")}), spec("b", "1.0", {file("/bin/b", "b")})}));
-  // The second type-1 part header, then 10 bytes of its header data.
-  size_t at = 8, headers = 0;
-  while (at + 6 <= whole.size()) {
-    const auto* p = reinterpret_cast<const uint8_t*>(whole.data() + at);
-    if ((p[0] | p[1] << 8) == PartHeader && ++headers == 2) break;
-    at += 6 + (p[2] | p[3] << 8 | p[4] << 16 | static_cast<uint32_t>(p[5]) << 24);
-  }
+  // The second package header part, then 10 bytes of its header data.
+  size_t at = 0, headers = 0;
+  for (const PartSpan& part : partsOf(whole))
+    if (part.type == PartHeader && ++headers == 2 && at == 0) at = part.offset;
   ASSERT_EQ(headers, 2u);
   ScratchRoot root;
   installBase(root);

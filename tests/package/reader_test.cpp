@@ -40,22 +40,6 @@ qpk::PackageSpec fullSpec() {
   return s;
 }
 
-// A part as found by walking the file independently of the reader.
-struct Part {
-  size_t offset;  // of the 6-byte part header
-  uint16_t type;
-  uint32_t length;
-};
-
-std::vector<Part> walk(const std::string& file) {
-  std::vector<Part> parts;
-  for (size_t at = 8; at + 6 <= file.size(); at += 6 + static_cast<size_t>(parts.back().length)) {
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(file.data()) + at;
-    parts.push_back({at, decodeFixed16(p), decodeFixed32(p + 2)});
-  }
-  return parts;
-}
-
 // SHA-1 (or SHA-256) of file[from, to) in a 32-byte buffer, as the reader keeps it.
 std::string digestOf(const std::string& file, size_t from, size_t to, bool sha256) {
   std::string out(32, '\0');
@@ -200,7 +184,7 @@ TEST(PackageReader, RoundTripsEveryPartForBothMagics) {
     EXPECT_EQ(inflate(qpk::encodePayload(s.files, 0)), inflate(readPart(reader)));
     ASSERT_EQ(PartSignature, reader.nextPart());
     EXPECT_EQ(132u, reader.partLength());
-    EXPECT_TRUE(signedDigestHolds(reader, file, walk(file)[0].offset, false));
+    EXPECT_TRUE(signedDigestHolds(reader, file, partsOf(file)[0].offset, false));
     EXPECT_EQ(-1, reader.nextPart());
   }
 }
@@ -212,7 +196,7 @@ TEST(PackageReader, HeaderFieldEdgesAndPartsOutOfOrder) {
   for (bool writeFlags : {false, true}) {
     s.writeFlags = writeFlags;
     std::string file = build(s);
-    EXPECT_EQ(writeFlags ? 36u : 32u, walk(file)[0].length);
+    EXPECT_EQ(writeFlags ? 36u : 32u, partsOf(file)[0].length);
     Reading readerOf(file, false);
     PackageInfo info = readerOf.header();
     EXPECT_EQ("sixteen-chars-ab", info.name);
@@ -240,7 +224,7 @@ TEST(PackageReader, BundleDigestRestartsAtEveryMember) {
     b.sha256 = sha256;
     std::string bytes = buildBundle(b);
     std::vector<size_t> memberStarts;
-    for (const Part& p : walk(bytes)) {
+    for (const PartSpan& p : partsOf(bytes)) {
       if (p.type == PartHeader) memberStarts.push_back(p.offset);
     }
     ASSERT_EQ(2u, memberStarts.size());
@@ -284,15 +268,15 @@ TEST(PackageReader, DigestCoversSkippedPartsFromTheFirstSha256Switch) {
   s.sha256 = true;
   std::string file = build(s);
   size_t at = 0;
-  ASSERT_EQ(PartDigestSwitch, walk(file)[0].type);
-  EXPECT_EQ("S" + digestOf(file, walk(file)[1].offset, walk(file).back().offset + 6, true), digestAtSignature(file, &at));
+  ASSERT_EQ(PartDigestSwitch, partsOf(file)[0].type);
+  EXPECT_EQ("S" + digestOf(file, partsOf(file)[1].offset, partsOf(file).back().offset + 6, true), digestAtSignature(file, &at));
   // A switch after the header starts the digest there; a second one does not
   // restart it. Skipped parts (unknown, longer than a skip chunk) are digested.
   std::string hand = parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)}, {PartNote, "before"},
                             {PartDigestSwitch, ""}, {200, std::string(40000, 'u')}, {PartDigestSwitch, "zz"},
                             {PartSignature, std::string(68, '\0')}});
   std::string digest = digestAtSignature(hand, &at);
-  EXPECT_EQ("S" + digestOf(hand, walk(hand)[2].offset, at, true), digest);
+  EXPECT_EQ("S" + digestOf(hand, partsOf(hand)[2].offset, at, true), digest);
   // Without a switch: SHA-1 from after the 8-byte file header (and 12 zero bytes after it).
   std::string plain = parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)},
                              {PartText2, ""},  // zero length, not accepted
@@ -373,7 +357,7 @@ TEST(PackageReader, CopySinkGetsEveryByteOnceAndSeeksStayInThePart) {
   ASSERT_TRUE(reader.seekg(3, std::ios_base::cur));
   EXPECT_EQ(0u, reader.remaining());
   ASSERT_EQ(PartSignature, reader.nextPart());
-  EXPECT_TRUE(signedDigestHolds(reader, file, walk(file)[0].offset, false));
+  EXPECT_TRUE(signedDigestHolds(reader, file, partsOf(file)[0].offset, false));
   EXPECT_EQ(-1, reader.nextPart());
   EXPECT_EQ(file, sink.str());
 }
@@ -381,7 +365,7 @@ TEST(PackageReader, CopySinkGetsEveryByteOnceAndSeeksStayInThePart) {
 TEST(PackageReader, ShortForeignAndCutFilesEndCleanly) {
   std::string good = build(fullSpec());
   std::vector<std::string> files = {"", good.substr(0, 7), std::string("\x1e\xf1\xd0\xbb", 4) + good.substr(4)};
-  for (const Part& p : walk(good)) {  // cut inside every part header and every part's data
+  for (const PartSpan& p : partsOf(good)) {  // cut inside every part header and every part's data
     for (size_t cut : {p.offset + 3, p.offset + 6 + p.length / 2}) {
       if (cut < good.size()) files.push_back(good.substr(0, cut));
     }
@@ -495,12 +479,12 @@ TEST(Builder, PartOrderSignatureFormsAndSplicedBundles) {
   qpk::PackageSpec s = fullSpec();
   s.sha256 = true;
   std::vector<uint16_t> types;
-  for (const Part& part : walk(build(s))) types.push_back(part.type);
+  for (const PartSpan& part : partsOf(build(s))) types.push_back(part.type);
   EXPECT_EQ((std::vector<uint16_t>{25, 1, 24, 16, 2, 23, 3, 19, 17, 21, 4, 9}), types);
   s.signature = qpk::SignatureForm::Short;
-  EXPECT_EQ(68u, walk(build(s)).back().length);
+  EXPECT_EQ(68u, partsOf(build(s)).back().length);
   s.signature = qpk::SignatureForm::None;
-  EXPECT_EQ(PartFiles, walk(build(s)).back().type);
+  EXPECT_EQ(PartFiles, partsOf(build(s)).back().type);
   // A bundle spliced from signed member files keeps every member signature
   // valid; a member signed over the other digest would not verify in it.
   for (bool sha256 : {false, true}) {
@@ -516,7 +500,7 @@ TEST(Builder, PartOrderSignatureFormsAndSplicedBundles) {
     EXPECT_EQ(3, countValidSignatures(buildBundle(b)));
     ASSERT_TRUE(qpk::spliceBundle(b, memberFiles, &spliced, &error)) << error;
     EXPECT_EQ(3, countValidSignatures(spliced));
-    EXPECT_EQ(walk(buildBundle(b)).size(), walk(spliced).size());
+    EXPECT_EQ(partsOf(buildBundle(b)).size(), partsOf(spliced).size());
     b.sha256 = !sha256;
     EXPECT_FALSE(qpk::spliceBundle(b, memberFiles, &spliced, &error));
   }

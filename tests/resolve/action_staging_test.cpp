@@ -11,13 +11,8 @@ namespace {
 
 class ActionStaging : public ResolveTest {
  protected:
-  // An installed package "name" with one file and a database entry.
   void installOnDisk(const std::string& name, const std::string& state = "") {
-    root_.write("/flash/var/pdb/" + name + "/version", "16777318 100\n");
-    root_.write("/flash/var/pdb/" + name + "/files", "flash/bin/" + name + "\n");
-    root_.write("/flash/bin/" + name, "binary of " + name);
-    if (state == "disabled") root_.write("/flash/var/pdb/" + name + "/disabled", "auto\n");
-    if (state == "enabled") root_.write("/flash/var/pdb/" + name + "/enabled", "user\n");
+    fixtures::installEntry(root_, name, "", state);
   }
   Package& addInstalled(const std::string& name, const Installed& setup = {}) {
     Package& package = add(name, setup);

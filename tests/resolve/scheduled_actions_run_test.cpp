@@ -2,22 +2,11 @@
 // root: what the run prints and what it leaves in the database.
 #include <gtest/gtest.h>
 
-#include "support/scratch_root.h"
+#include "support/fixtures.h"
 
 namespace {
 
-// Version 1.0 packed, as the database stores it.
-constexpr const char* kVersion10 = "16803328 100\n";
-
-void installEntry(ScratchRoot& root, const std::string& name, const std::string& deps = "",
-                  const std::string& state = "") {
-  const std::string entry = "/flash/var/pdb/" + name + "/";
-  root.write(entry + "version", kVersion10);
-  root.write(entry + "deps", deps);
-  root.write(entry + "files", "flash/bin/" + name + "\n");
-  root.write("/flash/bin/" + name, "binary of " + name);
-  if (!state.empty()) root.write(entry + state, "auto\n");
-}
+using fixtures::installEntry;
 
 TEST(ScheduledActionsRun, SettlesRequestsAndCommitsThem) {
   ScratchRoot root;

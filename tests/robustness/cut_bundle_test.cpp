@@ -4,22 +4,18 @@
 // the full length, so the cut shows; the bundle must be refused as a whole.
 #include <gtest/gtest.h>
 
-#include "platform/endian.h"
-#include "robustness/flash_state.h"
+#include "robustness/robustness.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
 
 namespace {
 
-// Offset of the second type-1 part header: the cut that leaves one whole member.
+// Offset of the second package header part: the cut that leaves one whole member.
 size_t secondMemberOffset(const std::string& file) {
   int headers = 0;
-  for (size_t at = 8; at + 6 <= file.size();) {
-    const auto* p = reinterpret_cast<const uint8_t*>(file.data() + at);
-    if (decodeFixed16(p) == 1 && ++headers == 2) return at;
-    at += 6 + static_cast<size_t>(decodeFixed32(p + 2));
-  }
+  for (const PartSpan& part : partsOf(file))
+    if (part.type == PartHeader && ++headers == 2) return part.offset;
   return 0;
 }
 
@@ -30,10 +26,10 @@ TEST(CutBundle, ThroughStandardInputAtAMemberBoundaryInstallsNothing) {
   ASSERT_GT(boundary, 0u);
   for (size_t cut : {boundary, boundary + 3}) {
     ScratchRoot root;
-    const robust::State before = robust::snapshot(root);
+    const State before = snapshot(root);
     const RunResult run = robust::runBounded(root, {"-"}, bundleFile.substr(0, cut));
     EXPECT_NE(run.status, 0) << "cut at " << cut << ": " << run.outPlain;
-    EXPECT_EQ(robust::differences(before, robust::snapshot(root)), std::vector<std::string>{}) << "cut at " << cut;
+    EXPECT_EQ(differences(before, snapshot(root)), std::vector<std::string>{}) << "cut at " << cut;
   }
 }
 
@@ -44,13 +40,13 @@ TEST(CutBundle, ThroughTheUpgradeRunIsABrokenPackage) {
   upload(root, "base.qpk", build(spec("base", "6.46.9", {file("/bin/base", "base\n")})));
   ASSERT_EQ(root.run({}).status, 0);
   root.remove("/rw/pckg/.download/base.qpk");
-  const robust::State before = robust::snapshot(root);
+  const State before = snapshot(root);
   root.write("/rw/pckg/.download/duo.qpk", bundleFile.substr(0, secondMemberOffset(bundleFile)));
   const RunResult run = robust::runBounded(root, {});
   EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package duo.qpk")) << run.outPlain;
-  robust::State after = robust::snapshot(root);
+  State after = snapshot(root);
   after.erase("/rw/pckg/.download/duo.qpk");
-  EXPECT_EQ(robust::differences(before, after), std::vector<std::string>{});
+  EXPECT_EQ(differences(before, after), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include <random>
 #include <sstream>
 
-#include "robustness/flash_state.h"
+#include "robustness/robustness.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -42,8 +42,8 @@ std::string upgradePackage() {
 }
 
 // Everything of state below the router folder prefix.
-robust::State below(const robust::State& state, const std::string& prefix) {
-  robust::State out;
+State below(const State& state, const std::string& prefix) {
+  State out;
   for (const auto& [path, entry] : state)
     if (path.compare(0, prefix.size(), prefix) == 0) out[path] = entry;
   return out;
@@ -71,14 +71,14 @@ void fillUp(Limit limit, bool reinstall) {
   root.remove("/flash/PCKGS_CHANGED");
   const std::string package = upgradePackage();
   upload(root, "alpha.qpk", package);
-  const robust::State base = robust::snapshot(root);
+  const State base = snapshot(root);
 
   // The full run on roomy file systems tells what success looks like.
-  robust::State installed;
+  State installed;
   {
     const RunResult run = robust::runBounded(root, reinstall ? std::vector<std::string>{"--reinstall"} : std::vector<std::string>{});
     ASSERT_EQ(run.status, 0) << run.outPlain;
-    installed = below(robust::snapshot(root), "/flash");
+    installed = below(snapshot(root), "/flash");
     ASSERT_NE(installed, below(base, "/flash"));
   }
 
@@ -92,11 +92,11 @@ void fillUp(Limit limit, bool reinstall) {
     const std::string stage = limit == Limit::Inodes ? " (" + std::to_string(kb) + " spare inodes)" : "";
     runIsolated(
         [&] {
-          robust::restore(root, base);
+          restore(root, base);
           const RunResult run =
               robust::runBounded(root, reinstall ? std::vector<std::string>{"--reinstall"} : std::vector<std::string>{});
-          const robust::State after = robust::snapshot(root);
-          const robust::State flash = below(after, "/flash");
+          const State after = snapshot(root);
+          const State flash = below(after, "/flash");
           std::string problem, verdict;
           if (robust::isAbnormal(run)) {
             problem = "abnormal end";
@@ -115,7 +115,7 @@ void fillUp(Limit limit, bool reinstall) {
           if (!problem.empty()) {
             verdict = "UNEXPECTED: " + problem;
             details = "; status " + std::to_string(run.status) + "; output: " + run.outPlain + "; differences from the installed state:";
-            for (const std::string& d : robust::differences(installed, flash, 8)) details += " " + d;
+            for (const std::string& d : differences(installed, flash, 8)) details += " " + d;
             for (char& c : details) c = c == '\n' ? '|' : c;
           }
           // gtest expectations would not do here: the child inherits the

@@ -20,7 +20,7 @@
 
 #include <unistd.h>
 
-#include "robustness/flash_state.h"
+#include "robustness/robustness.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -59,8 +59,8 @@ bool isLeftover(const std::string& path) {
 
 // Flash without the leftovers: a "--safe" run's temporaries are part of the
 // state before a "--commit", and never of the state after it.
-robust::State flashOf(const robust::State& state) {
-  robust::State out;
+State flashOf(const State& state) {
+  State out;
   for (const auto& [path, entry] : state)
     if (path.compare(0, 6, "/flash") == 0 && !isLeftover(path)) out[path] = entry;
   return out;
@@ -95,7 +95,7 @@ Calls traced(ScratchRoot& root, const std::vector<std::string>& args, const std:
 }
 
 struct Sets {
-  robust::State oldFlash, newFlash;
+  State oldFlash, newFlash;
   std::map<std::string, int> tally;
 };
 
@@ -103,12 +103,12 @@ struct Sets {
 void judge(const ScratchRoot& root, const std::vector<std::string>& recovery, Sets& sets, const std::string& where) {
   const RunResult next = root.runChrooted(recovery);
   EXPECT_FALSE(robust::isAbnormal(next)) << where << ": " << next.out << next.err;
-  const robust::State after = robust::snapshot(root);
+  const State after = snapshot(root);
   std::string leftovers;
   for (const auto& [path, entry] : after)
     if (isLeftover(path)) leftovers += " " + path;
   EXPECT_EQ(leftovers, "") << where;
-  const robust::State flash = flashOf(after);
+  const State flash = flashOf(after);
   if (flash == sets.oldFlash) {
     ++sets.tally["old set"];
   } else if (flash == sets.newFlash) {
@@ -117,7 +117,7 @@ void judge(const ScratchRoot& root, const std::vector<std::string>& recovery, Se
   } else {
     ++sets.tally["MIXED"];
     std::string diff;
-    for (const std::string& d : robust::differences(sets.newFlash, flash, 6)) diff += " " + d;
+    for (const std::string& d : differences(sets.newFlash, flash, 6)) diff += " " + d;
     ADD_FAILURE() << where << ": neither the old nor the new set; against the new:" << diff;
   }
 }
@@ -132,17 +132,17 @@ std::string callText(size_t k, const std::pair<std::string, int>& call) {
 void sweep(const Scenario& s, size_t stride, bool finishing = false) {
   ScratchRoot root;
   s.setup(root);
-  const robust::State before = robust::snapshot(root);
+  const State before = snapshot(root);
   RunResult run;
   const Calls calls = traced(root, s.args, s.stdinData, nullptr, &run);
   ASSERT_FALSE(robust::isAbnormal(run)) << run.out << run.err;
   root.runChrooted(s.recovery);
-  Sets sets{flashOf(before), flashOf(robust::snapshot(root)), {}};
+  Sets sets{flashOf(before), flashOf(snapshot(root)), {}};
   ASSERT_NE(sets.oldFlash, sets.newFlash) << s.name;
 
   size_t interrupted = 0, missed = 0, points = 0;
   for (size_t k : robust::sweepOffsets(calls.size(), stride)) {
-    robust::restore(root, before);
+    restore(root, before);
     const std::string where = s.name + ", killed at " + callText(k, calls[k]);
     traced(root, s.args, s.stdinData, &calls[k], &run);
     ++points;
@@ -153,10 +153,10 @@ void sweep(const Scenario& s, size_t stride, bool finishing = false) {
       continue;
     }
     // A second kill, while the next run finishes the commit.
-    const robust::State killed = robust::snapshot(root);
+    const State killed = snapshot(root);
     const Calls recoveryCalls = traced(root, s.recovery, "", nullptr, &run);
     for (size_t m : robust::sweepOffsets(recoveryCalls.size(), stride)) {
-      robust::restore(root, killed);
+      restore(root, killed);
       traced(root, s.recovery, "", &recoveryCalls[m], &run);
       judge(root, s.recovery, sets, where + ", then while finishing at " + callText(m, recoveryCalls[m]));
     }
@@ -253,7 +253,7 @@ void powerCuts(const Scenario& s, size_t stride) {
     ASSERT_TRUE(mountImage(image));
     ASSERT_EQ(sh("mkdir -p " + flash + "/var/pdb " + flash + "/rw/pckg " + flash + "/var/pckg"), 0);
     s.setup(root);
-    const robust::State before = robust::snapshot(root);
+    const State before = snapshot(root);
     ASSERT_EQ(sh("umount " + flash), 0);
 
     copyImage(image, work);
@@ -261,7 +261,7 @@ void powerCuts(const Scenario& s, size_t stride) {
     RunResult run;
     const Calls calls = traced(root, s.args, s.stdinData, nullptr, &run);
     root.runChrooted(s.recovery);
-    Sets sets{flashOf(before), flashOf(robust::snapshot(root)), {}};
+    Sets sets{flashOf(before), flashOf(snapshot(root)), {}};
     sh("umount " + flash);
 
     for (size_t k : robust::sweepOffsets(calls.size(), stride)) {
@@ -270,7 +270,7 @@ void powerCuts(const Scenario& s, size_t stride) {
       const std::string workK = work + std::to_string(k), cutK = cut + std::to_string(k);
       copyImage(image, workK);
       if (!mountImage(workK)) continue;
-      robust::restore(root, before, {"/ram", "/rw", "/tmp"});  // never writing to the image
+      restore(root, before, {"/ram", "/rw", "/tmp"});  // never writing to the image
       traced(root, s.args, s.stdinData, &calls[k], &run);
       copyImage(workK, cutK);  // what reached the disk
       sh("umount " + flash);

@@ -3,7 +3,7 @@
 // each gets the outcome the loader and the manifest reader define.
 #include <gtest/gtest.h>
 
-#include "robustness/flash_state.h"
+#include "robustness/robustness.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -51,14 +51,14 @@ TEST(MalformedState, JunkScheduleFilesHaveNoEffect) {
   ScratchRoot root;
   installBase(root);
   root.write("/ram/pdb/base/schedule", "");
-  const robust::State before = robust::snapshot(root);
+  const State before = snapshot(root);
   for (const std::string& word : {kJunk, std::string(100000, 'u'), std::string("uninstal"), std::string("ENABLE")}) {
     root.write("/ram/pdb/base/schedule", word);
     const RunResult run = robust::runBounded(root, {});
     EXPECT_FALSE(robust::isAbnormal(run)) << run.err;
     root.write("/ram/pdb/base/schedule", "");
-    const robust::State after = robust::snapshot(root);
-    EXPECT_EQ(robust::differences(before, after), std::vector<std::string>{});
+    const State after = snapshot(root);
+    EXPECT_EQ(differences(before, after), std::vector<std::string>{});
   }
 }
 

@@ -25,8 +25,7 @@
 
 #include <thread>
 
-#include "platform/endian.h"
-#include "robustness/flash_state.h"
+#include "robustness/robustness.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -42,14 +41,10 @@ enum class Change { Truncate, FlipBit };
 // and including the header of the signature part after it.
 std::vector<std::pair<size_t, size_t>> signedRanges(const std::string& file) {
   std::vector<std::pair<size_t, size_t>> ranges;
-  size_t at = 8, start = std::string::npos;
-  while (at + 6 <= file.size()) {
-    const auto* p = reinterpret_cast<const uint8_t*>(file.data() + at);
-    const uint16_t type = decodeFixed16(p);
-    const uint32_t length = decodeFixed32(p + 2);
-    if (type == 1) start = at;
-    if (type == 9 && start != std::string::npos) ranges.emplace_back(start, at + 6);
-    at += 6 + static_cast<size_t>(length);
+  size_t start = std::string::npos;
+  for (const PartSpan& part : partsOf(file)) {
+    if (part.type == PartHeader) start = part.offset;
+    if (part.type == PartSignature && start != std::string::npos) ranges.emplace_back(start, part.offset + 6);
   }
   return ranges;
 }
@@ -80,10 +75,10 @@ class Sweep {
     EXPECT_EQ(root.run({}).status, 0);
     root.remove("/rw/pckg/.download/base.qpk");
     root.remove("/flash/PCKGS_CHANGED");
-    base_ = robust::snapshot(root);
+    base_ = snapshot(root);
     const RunResult run = runOnce(root, file_);
     EXPECT_EQ(run.status, 0) << run.outPlain << run.err;
-    installed_ = robust::snapshot(root);
+    installed_ = snapshot(root);
     installed_.erase(kUpload);
     EXPECT_NE(installed_, base_) << "the untouched " << name_ << " installs nothing";
     EXPECT_EQ(robust::errorLines(run), 0) << run.outPlain;
@@ -134,18 +129,18 @@ class Sweep {
     } else {
       bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
     }
-    robust::restore(root, base_);
+    restore(root, base_);
     // A cut file has lost its last signature, so it never installs.
     const bool mayInstall = change == Change::FlipBit && !isSigned(offset);
     const std::string trace = root.path() + ".trace";
     const RunResult run = runOnce(root, bytes, mayInstall ? "" : trace);
     const std::string created = mayInstall ? "" : readFile(trace);
     ::unlink(trace.c_str());
-    robust::State after = robust::snapshot(root);
+    State after = snapshot(root);
     // The upload itself is the test's, not the run's; an installed file that
     // keeps its upload as stored image keeps these very bytes.
     after.erase(kUpload);
-    robust::State expected = installed_;
+    State expected = installed_;
     for (auto& [path, entry] : expected)
       if (entry == "f:" + file_) entry = "f:" + bytes;
 
@@ -175,7 +170,7 @@ class Sweep {
     std::string description = name_ + (change == Change::Truncate ? " cut to " : " bit flipped at ") +
                               std::to_string(offset) + ": " + (problem.empty() ? outcome : problem) + "; status " +
                               std::to_string(run.status) + "; output: " + run.outPlain + run.err.substr(0, 300);
-    for (const std::string& d : robust::differences(expected, after, 5)) description += " " + d;
+    for (const std::string& d : differences(expected, after, 5)) description += " " + d;
     if (std::getenv("INSTALLER_SWEEP_VERBOSE") != nullptr) std::printf("%s\n", description.c_str());
     if (!problem.empty()) {
       ++tally.unexpected;
@@ -195,7 +190,7 @@ class Sweep {
   std::string file_;
   Path path_;
   std::vector<std::pair<size_t, size_t>> ranges_;
-  robust::State base_, installed_;
+  State base_, installed_;
 };
 
 std::string smallPackage() {

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/endian.h"
+
 namespace fixtures {
 
 namespace {
@@ -109,15 +111,86 @@ bool hasLine(const std::string& text, const std::string& line) {
   return false;
 }
 
+namespace {
+
+void walk(const std::string& host, const std::string& router, State& state) {
+  for (const std::string& name : listFolder(host)) {
+    const std::string hostPath = host + "/" + name, routerPath = router + "/" + name;
+    struct stat st;
+    if (::lstat(hostPath.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      state[routerPath] = "d";
+      walk(hostPath, routerPath, state);
+    } else if (S_ISLNK(st.st_mode)) {
+      state[routerPath] = "l:" + readLink(hostPath);
+    } else if (routerPath != "/flash/postlog") {
+      state[routerPath] = "f:" + readFile(hostPath);
+    }
+  }
+}
+
+bool below(const std::string& path, const std::vector<std::string>& tops) {
+  for (const std::string& top : tops)
+    if (path.compare(0, top.size() + 1, top + "/") == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops) {
+  State state;
+  for (const std::string& top : tops) walk(root.host(top), top, state);
+  return state;
+}
+
+void restore(const ScratchRoot& root, const State& state, const std::vector<std::string>& tops) {
+  for (const std::string& top : tops)
+    for (const std::string& name : listFolder(root.host(top))) removeTree(root.host(top) + "/" + name);
+  for (const auto& [path, entry] : state) {  // a folder sorts before what it holds
+    if (!below(path, tops)) continue;
+    const std::string host = root.host(path);
+    if (entry == "d") {
+      ::mkdir(host.c_str(), 0755);
+    } else if (entry.compare(0, 2, "l:") == 0) {
+      if (::symlink(entry.c_str() + 2, host.c_str()) != 0) ADD_FAILURE() << "symlink " << host;
+    } else {
+      writeFile(host, entry.substr(2));
+    }
+  }
+}
+
+std::vector<std::string> differences(const State& before, const State& after, size_t limit) {
+  std::vector<std::string> out;
+  auto b = before.begin();
+  auto a = after.begin();
+  while ((b != before.end() || a != after.end()) && out.size() < limit) {
+    if (a == after.end() || (b != before.end() && b->first < a->first)) {
+      out.push_back("-" + (b++)->first);
+    } else if (b == before.end() || a->first < b->first) {
+      out.push_back("+" + (a++)->first);
+    } else {
+      if (a->second != b->second) out.push_back("~" + a->first);
+      ++a, ++b;
+    }
+  }
+  return out;
+}
+
 std::map<std::string, std::string> flashTree(const ScratchRoot& root) {
   std::map<std::string, std::string> tree;
-  for (const std::string& relative : root.list("/flash")) {
-    const std::string path = "/flash/" + relative;
-    struct stat st;
-    if (path == "/flash/postlog" || ::lstat(root.host(path).c_str(), &st) != 0) continue;
-    tree[path] = S_ISLNK(st.st_mode) ? "-> " + linkText(root, path) : root.read(path);
+  for (const auto& [path, entry] : snapshot(root, {"/flash"})) {
+    if (entry != "d") tree[path] = entry[0] == 'l' ? "-> " + entry.substr(2) : entry.substr(2);
   }
   return tree;
+}
+
+std::vector<PartSpan> partsOf(const std::string& file) {
+  std::vector<PartSpan> parts;
+  for (size_t at = 8; at + 6 <= file.size(); at += 6 + static_cast<size_t>(parts.back().length)) {
+    const auto* p = reinterpret_cast<const uint8_t*>(file.data()) + at;
+    parts.push_back({at, decodeFixed16(p), decodeFixed32(p + 2)});
+  }
+  return parts;
 }
 
 std::string versionLine(const char* versionText) { return std::to_string(version(versionText)) + " 1000\n"; }
@@ -125,6 +198,14 @@ std::string versionLine(const char* versionText) { return std::to_string(version
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files) {
   ::mkdir(root.host("/flash/var/pdb/" + name).c_str(), 0755);
   for (const auto& [file, content] : files) root.write("/flash/var/pdb/" + name + "/" + file, content);
+}
+
+void installEntry(ScratchRoot& root, const std::string& name, const std::string& deps, const std::string& state) {
+  std::map<std::string, std::string> files = {
+      {"version", std::to_string(version("1.0")) + " 100\n"}, {"deps", deps}, {"files", "flash/bin/" + name + "\n"}};
+  if (!state.empty()) files[state] = "auto\n";
+  writeEntry(root, name, files);
+  root.write("/flash/bin/" + name, "binary of " + name);
 }
 
 std::vector<std::string> listingOrder(const ScratchRoot& root) {
@@ -145,13 +226,6 @@ void writeFile(const std::string& path, const std::string& content, unsigned mod
     if (!out) ADD_FAILURE() << "cannot write " << path;
   }
   chmod(path.c_str(), mode);
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 bool pathExists(const std::string& path) {
@@ -185,36 +259,6 @@ std::map<std::string, std::string> stagedView(const StagedChanges& staged) {
                                                             : "<other>";
   }
   return view;
-}
-
-bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs,
-                 const std::string& chrootTo) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    bool ready = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    if (!ready) ADD_FAILURE() << "cannot make a private mount namespace";
-    for (const auto& [hostPath, size] : tmpfs) {
-      mkdir(hostPath.c_str(), 0755);
-      if (ready && mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
-        ADD_FAILURE() << "cannot mount tmpfs on " << hostPath;
-        ready = false;
-      }
-    }
-    if (ready && !chrootTo.empty() && (chroot(chrootTo.c_str()) != 0 || chdir("/") != 0)) {
-      ADD_FAILURE() << "cannot change root to " << chrootTo;
-      ready = false;
-    }
-    if (ready) fn();
-    std::fflush(nullptr);
-    _exit(::testing::Test::HasFailure() ? 1 : 0);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace fixtures

@@ -19,23 +19,15 @@
 #include <iostream>
 #include <sstream>
 
+#include "staging/atomic_writer.h"
+
 namespace {
-
-void makeDirectories(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    std::string prefix = path.substr(0, slash);
-    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST)
-      ADD_FAILURE() << "mkdir " << prefix << ": " << std::strerror(errno);
-    if (slash == std::string::npos) break;
-  }
-}
-
 int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
   ::remove(path);  // unlink or rmdir; what cannot go is left rather than chased
   return 0;
 }
+}  // namespace
 
-// Depth first, never following links and never leaving the folder's file system.
 void removeTree(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return;
@@ -45,6 +37,15 @@ void removeTree(const std::string& path) {
   }
   ::nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+namespace {
 
 std::string stripCursorSequences(std::string text) {
   for (const char* sequence : {"\x1b[?25l", "\x1b[?25h"}) {
@@ -211,12 +212,7 @@ void ScratchRoot::write(const std::string& routerPath, const std::string& conten
   ::chmod(file.c_str(), mode);
 }
 
-std::string ScratchRoot::read(const std::string& routerPath) const {
-  std::ifstream in(host(routerPath), std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
+std::string ScratchRoot::read(const std::string& routerPath) const { return readFile(host(routerPath)); }
 
 bool ScratchRoot::exists(const std::string& routerPath) const {
   struct stat st;
@@ -320,28 +316,39 @@ RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
   return result;
 }
 
-bool ScratchRoot::runInside(const std::function<void()>& fn) const {
+bool ScratchRoot::runInside(const std::function<void()>& fn) const { return runIsolated(fn, {}, path_); }
+
+bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs,
+                 const std::string& chrootTo) {
   std::cout.flush();
   std::fflush(nullptr);
-  pid_t pid = ::fork();
+  const pid_t pid = ::fork();
   if (pid < 0) {
     ADD_FAILURE() << "fork: " << std::strerror(errno);
     return false;
   }
   if (pid == 0) {
-    int code = 1;
-    if (::chroot(path_.c_str()) == 0 && ::chdir("/") == 0) {
-      fn();
-      code = ::testing::Test::HasFailure() ? 1 : 0;
-    } else {
-      std::perror("chroot");
+    bool ready = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!ready) ADD_FAILURE() << "cannot make a private mount namespace";
+    for (const auto& [hostPath, size] : tmpfs) {
+      ::mkdir(hostPath.c_str(), 0755);
+      if (ready && ::mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
+        ADD_FAILURE() << "cannot mount tmpfs on " << hostPath;
+        ready = false;
+      }
     }
+    if (ready && !chrootTo.empty() && (::chroot(chrootTo.c_str()) != 0 || ::chdir("/") != 0)) {
+      ADD_FAILURE() << "cannot change root to " << chrootTo;
+      ready = false;
+    }
+    if (ready) fn();
     std::cout.flush();
     std::fflush(nullptr);
-    ::_exit(code);  // the parent's gtest state and files are not the child's to tear down
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);  // the parent's gtest state is not the child's to tear down
   }
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }

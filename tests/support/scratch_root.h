@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct RunResult {
@@ -59,8 +60,7 @@ class ScratchRoot {
                         const std::map<std::string, std::string>& env = {},
                         const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) const;
 
-  // Runs fn in a child process chrooted to the scratch root; gtest
-  // expectations inside fn count. Returns true when fn reported no failure.
+  // Runs fn in a child chrooted to the scratch root (runIsolated below).
   bool runInside(const std::function<void()>& fn) const;
 
  private:
@@ -71,3 +71,16 @@ class ScratchRoot {
 // environment and stdinData on standard input.
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                      const std::string& stdinData);
+
+// Runs fn in a forked child with a private mount namespace: the tmpfs
+// mounts {host path, size} (made when missing), then a change of root to
+// chrootTo when given. gtest expectations inside fn count: true when fn
+// reported no failure.
+bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs = {},
+                 const std::string& chrootTo = "");
+
+// Host paths.
+std::string readFile(const std::string& path);  // empty when it cannot be read
+// Removes a file, link or folder tree, depth first, never following links
+// and never leaving the folder's file system.
+void removeTree(const std::string& path);

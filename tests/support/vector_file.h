@@ -60,7 +60,7 @@ inline bool parseJson(const std::string& text, size_t& at, JsonValue& out) {
 }
 
 inline bool loadVectorFile(const std::string& name, JsonValue& out) {
-  std::string text = fixtures::readFile(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name);
+  std::string text = readFile(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name);
   size_t at = 0;
   return !text.empty() && parseJson(text, at, out);
 }
