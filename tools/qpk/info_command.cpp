@@ -188,15 +188,16 @@ class TextInfo : public InfoOutput {
     std::printf("parts:\n");
   }
   void partHeaderCut(uint64_t offset, uint64_t present) override {
-    std::printf("  offset %llu: part header cut short (%llu of 6 bytes)\n", static_cast<unsigned long long>(offset),
-                static_cast<unsigned long long>(present));
+    std::printf("  offset %llu: part header cut short (%llu of 6 bytes)\n",
+                static_cast<unsigned long long>(offset), static_cast<unsigned long long>(present));
   }
   void partStart(uint64_t offset, uint16_t type, uint32_t length) override {
     std::printf("  offset %llu: type %u (%s), length %u\n", static_cast<unsigned long long>(offset), type,
                 partName(type), length);
   }
   void partCut(uint64_t present, uint32_t length) override {
-    std::printf("    part cut short: %llu of %u bytes present\n", static_cast<unsigned long long>(present), length);
+    std::printf("    part cut short: %llu of %u bytes present\n", static_cast<unsigned long long>(present),
+                length);
   }
   void header(const HeaderFacts& h) override {
     if (!h.whole) {
@@ -238,7 +239,8 @@ class TextInfo : public InfoOutput {
     }
   }
   void payloadEntry(uint16_t mode, uint32_t size, const std::string& path, bool skipped) override {
-    std::printf("    %06o %10u %s%s\n", mode, size, quoted(path).c_str(), skipped ? " (byte 23 set: skipped)" : "");
+    std::printf("    %06o %10u %s%s\n", mode, size, quoted(path).c_str(),
+                skipped ? " (byte 23 set: skipped)" : "");
   }
   void payloadEnd(const PayloadFacts& p) override {
     std::printf("    %u entr%s, %llu bytes inflated", p.entries, p.entries == 1 ? "y" : "ies",
@@ -438,7 +440,9 @@ void walkPayload(std::istream& in, uint32_t length, InfoOutput& out) {
   }
   if (left > 0) in.ignore(left);
   inflateEnd(&z);
-  facts.stream = status == Z_STREAM_END ? StreamEnd::Complete : status == Z_OK ? StreamEnd::CutShort : StreamEnd::Broken;
+  facts.stream = status == Z_STREAM_END ? StreamEnd::Complete
+                 : status == Z_OK       ? StreamEnd::CutShort
+                                        : StreamEnd::Broken;
   facts.lastEntryCut = skipData > 0 || !pending.empty();
   out.payloadEnd(facts);
 }

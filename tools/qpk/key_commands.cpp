@@ -300,7 +300,8 @@ class TextVerify : public VerifyOutput {
     if (r.form == "too short") {
       form += " (" + std::to_string(r.partLength) + " bytes)";
     } else if (r.form != "none") {
-      if (r.partLength != (r.form == "long" ? 132u : 68u)) form += " (part of " + std::to_string(r.partLength) + " bytes)";
+      const uint32_t formSize = r.form == "long" ? 132 : 68;
+      if (r.partLength != formSize) form += " (part of " + std::to_string(r.partLength) + " bytes)";
       if (r.cutShort) form += ", cut short";
     }
     std::printf("package %s\n", packageLabel(r.package).c_str());
@@ -381,7 +382,8 @@ class JsonVerify : public VerifyOutput {
 
 // Checks every package of the file the way the installer does, telling out
 // what it finds; the exit status.
-int verifyFile(const std::string& input, const uint8_t eddsaKey[32], const uint8_t legacyKey[32], VerifyOutput& out) {
+int verifyFile(const std::string& input, const uint8_t eddsaKey[32], const uint8_t legacyKey[32],
+               VerifyOutput& out) {
   // Read through our own buffer: a read error (a folder) reads as the end.
   InputFile in(input, 65536);
   struct stat status;
