@@ -1,6 +1,7 @@
 // What an author's tool and the installer's first pass read of any file:
-// "qpk info" (it must end, whatever the parts and payload entries say) and
-// the stream check that finds every signature before anything is unpacked.
+// "qpk info", as text and as JSON (it must end, whatever the parts and
+// payload entries say), and the stream check that finds every signature
+// before anything is unpacked.
 // The input is a package file.
 #include <cstdint>
 #include <sstream>
@@ -17,8 +18,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  qpk::describePackageFile(in, size, "input");
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  for (const bool json : {false, true}) {
+    std::istringstream in(bytes);
+    qpk::describePackageFile(in, size, "input", json);
+  }
   MemorySource source(data, size, true);
   checkStream(&source, nullptr);
   return 0;

@@ -4,6 +4,11 @@
 set -euo pipefail
 
 PACKAGES=(cmake g++ make zlib1g-dev libssl-dev libgtest-dev ccache)
+# The tests read the JSON output of qpk back with nlohmann's JSON library.
+PACKAGES+=(nlohmann-json3-dev)
+# The manual pages are converted by scdoc, and rendered in a test by man;
+# the Debian package of qpk (scripts/package.sh) needs dpkg-shlibdeps and file.
+PACKAGES+=(scdoc man-db dpkg-dev file)
 # The kill and power-cut sweeps cut runs with strace and make ext4 images.
 PACKAGES+=(strace e2fsprogs)
 # The fuzz targets (scripts/fuzz.sh) need clang with libFuzzer.

@@ -2,6 +2,7 @@
 // the builder's files, what its running digest covers (recomputed here from
 // the raw bytes), how it behaves on cut or hostile files, and the qpk tool.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -548,6 +549,58 @@ TEST(QpkTool, BuildThenInfo) {
     EXPECT_EQ(1, folder.status) << command;
     EXPECT_EQ(std::string("qpk ") + command + ": " + dir + " is not a file\n", folder.err);
   }
+}
+
+// The JSON documents hold the facts the text shows, every byte of a name
+// readable back, and the status is the text's.
+TEST(QpkTool, JsonTellsWhatTheTextTells) {
+  ScratchRoot root;
+  qpk::PackageSpec p = spec("hello", "6.46rc2", {file("/bin/hello", "hi\n", 0x81ED)});
+  p.dependencies = {relation("system", "6.46")};
+  p.note = "caf\xe9 \"x\"";
+  root.write("/tmp/p.qpk", build(p));
+  root.write("/tmp/b.qpk", buildBundle(bundle("duo", "7.1", {spec("a", "7.1"), spec("b", "7.1")})));
+  root.write("/tmp/cut.qpk", build(p).substr(0, 60));
+  auto both = [&](const char* command, const char* file, int status) {
+    RunResult text = runProgram({QPK_BINARY, command, root.host(file)}, {}, "");
+    RunResult json = runProgram({QPK_BINARY, command, "--json", root.host(file)}, {}, "");
+    EXPECT_EQ(status, text.status);
+    EXPECT_EQ(status, json.status);
+    return std::make_pair(text.out, nlohmann::json::parse(json.out, nullptr, false));
+  };
+  for (const char* file : {"/tmp/p.qpk", "/tmp/cut.qpk"}) {
+    const auto [text, info] = both("info", file, file == std::string("/tmp/p.qpk") ? 0 : 1);
+    ASSERT_FALSE(info.is_discarded()) << file;
+    EXPECT_EQ(info["complete"], file == std::string("/tmp/p.qpk"));
+    for (const auto& part : info["parts"]) {
+      char line[128];
+      std::snprintf(line, sizeof line, "  offset %d: type %d (%s), length %d\n", int(part["offset"]), int(part["type"]),
+                    std::string(part["name"]).c_str(), int(part["length"]));
+      EXPECT_NE(std::string::npos, text.find(line)) << line << text;
+      EXPECT_EQ(part.contains("cut_short"), text.find(std::string(line) + "    part cut short") != std::string::npos);
+      // What the text decodes of each kind of part, the document holds.
+      for (const auto& [field, expected] : std::vector<std::pair<std::string, nlohmann::json>>{
+               {"/header/version_text", "6.46rc2"}, {"/text", "caf\u00e9 \"x\""},  // Latin-1, read back as Unicode
+               {"/relations/0/min_text", "6.46"}, {"/entries/0/mode", 0100755}, {"/entries/0/size", 3},
+               {"/entries/0/path", "/bin/hello"}, {"/form", "long"}}) {
+        const nlohmann::json::json_pointer at(field);
+        if (part.contains(at)) {
+          EXPECT_EQ(expected, part[at]) << field;
+        }
+      }
+    }
+  }
+  const auto [text, verify] = both("verify", "/tmp/b.qpk", 0);
+  ASSERT_FALSE(verify.is_discarded());
+  EXPECT_EQ("duo", verify["bundle"]["name"]);
+  ASSERT_EQ(2u, verify["packages"].size());
+  for (const auto& package : verify["packages"]) {
+    EXPECT_NE(std::string::npos, text.find("package " + std::string(package["name"]) + "-7.1\n  digest:    sha1\n"
+                                           "  signature: long\n  eddsa:     valid\n"));
+    EXPECT_EQ(true, package["accepted"]);
+  }
+  EXPECT_EQ(true, verify["sealed"]);
+  EXPECT_EQ(true, verify["accepted"]);
 }
 
 // What the router would refuse, qpk refuses to make, and says why.

@@ -31,6 +31,7 @@ const char kBuildHelp[] =
     "  --build-time SECONDS   build time (default: now)\n"
     "  --arch NAME            architecture (absent means i386 to the installer)\n"
     "  --note TEXT            note shown in the package listing\n"
+    "  --text2 TEXT, --text24 TEXT  the two free text parts (types 2 and 24)\n"
     "  --depends NAME[:MIN[:MAX]]           dependency (repeatable)\n"
     "  --provides NAME[:MIN[:MAX[:PRIO]]]   provision (repeatable)\n"
     "  --conflicts NAME[:MIN[:MAX]]         conflict (repeatable)\n"

@@ -9,18 +9,22 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "crypto/legacy_signature.h"
 #include "install/stream_check.h"
 #include "installer_keys.h"
 #include "model/package.h"
+#include "model/version.h"
 #include "package/package_reader.h"
 #include "package/signature.h"
 #include "platform/eddsa.h"
 #include "platform/fd_stream_buffer.h"
 #include "qpk/commands.h"
+#include "qpk/json_writer.h"
 #include "qpk/signing.h"
 
 namespace qpk {
@@ -48,12 +52,16 @@ const char kSignHelp[] =
     "  -o, --output OUT   file to write\n";
 
 const char kVerifyHelp[] =
-    "usage: qpk verify [--public-eddsa FILE] [--public-legacy FILE] FILE\n"
+    "usage: qpk verify [--json] [--public-eddsa FILE] [--public-legacy FILE] FILE\n"
     "\n"
     "Checks the signature of every package in FILE as the installer would, with\n"
     "the public keys built into the installer unless others are given. Prints\n"
     "the digest kind, the signature form, which half verified and the signature\n"
-    "mode; exits with 1 when the installer would refuse a package.\n";
+    "mode; exits with 1 when the installer would refuse a package.\n"
+    "\n"
+    "  --json                 the same as one JSON document (fields in qpk(1))\n"
+    "  --public-eddsa FILE    Ed25519 public key to check with\n"
+    "  --public-legacy FILE   legacy public key to check with\n";
 
 bool isHelp(const char* arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0; }
 
@@ -234,9 +242,11 @@ namespace {
 
 // One package's check, told half by half.
 struct VerifyReport {
-  std::string label;
-  std::string digestKind;
-  std::string form = "none";
+  PackageInfo package;
+  std::string digestKind;       // "sha1", "sha256"; empty before the signature part was reached
+  std::string form = "none";    // "long", "short", "too short" or "none"
+  uint32_t partLength = 0;      // of the signature part, when there is one
+  bool cutShort = false;        // the file ends inside the signature
   std::string eddsa = "absent";
   std::string legacy = "absent";
   int mode = 2;
@@ -248,16 +258,16 @@ void checkSignature(PackageReader& reader, const uint8_t eddsaKey[32], const uin
   reader.closeDigest();
   report.digestKind = reader.digestIsSha256() ? "sha256" : "sha1";
   const uint32_t available = reader.remaining();
+  report.partLength = available;
   if (available < 68) {
-    report.form = "too short (" + std::to_string(available) + " bytes)";
+    report.form = "too short";
     return;
   }
   const uint32_t size = available >= 132 ? 132 : 68;
   report.form = size == 132 ? "long" : "short";
-  if (size != available) report.form += " (part of " + std::to_string(available) + " bytes)";
   uint8_t signature[132];
   if (!reader.readUndigested(signature, size)) {
-    report.form += ", cut short";
+    report.cutShort = true;
     return;
   }
   const uint8_t* digest = reader.digestBuffer();
@@ -272,47 +282,108 @@ void checkSignature(PackageReader& reader, const uint8_t eddsaKey[32], const uin
   report.accepted = eddsaValid || (legacyValid && report.mode == 1);
 }
 
-void printReport(const VerifyReport& r) {
-  std::printf("%s\n", r.label.c_str());
-  std::printf("  digest:    %s\n", r.digestKind.empty() ? "-" : r.digestKind.c_str());
-  std::printf("  signature: %s\n", r.form.c_str());
-  std::printf("  eddsa:     %s\n", r.eddsa.c_str());
-  std::printf("  legacy:    %s\n", r.legacy.c_str());
-  std::printf("  mode:      %d (%s; 2 on a router with /ram/SECURE)\n", r.mode,
-              r.mode == 1 ? "EdDSA or legacy" : "EdDSA only");
-  std::printf("  result:    %s\n", r.accepted ? "accepted" : "refused");
-}
+// Receives what the check finds, in file order. end comes once, after the
+// last package or with the error that stopped the check.
+class VerifyOutput {
+ public:
+  virtual ~VerifyOutput() = default;
+  virtual void bundle(const PackageInfo& info) = 0;
+  virtual void package(const VerifyReport& report) = 0;
+  virtual void end(bool sealed, bool accepted, const std::string& error) = 0;
+};
 
-}  // namespace
-
-int runVerifyCommand(int argc, char** argv) {
-  std::string eddsaFile, legacyFile, input;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (isHelp(argv[i])) {
-      std::fputs(kVerifyHelp, stdout);
-      return 0;
-    } else if (optionValue(argc, argv, i, "--public-eddsa", &eddsaFile) ||
-               optionValue(argc, argv, i, "--public-legacy", &legacyFile)) {
-      continue;
-    } else if (arg.rfind("-", 0) == 0 || !input.empty()) {
-      std::fputs(kVerifyHelp, stderr);
-      return 2;
-    } else {
-      input = arg;
+class TextVerify : public VerifyOutput {
+ public:
+  void bundle(const PackageInfo& info) override { std::printf("bundle %s\n", packageLabel(info).c_str()); }
+  void package(const VerifyReport& r) override {
+    std::string form = r.form;
+    if (r.form == "too short") {
+      form += " (" + std::to_string(r.partLength) + " bytes)";
+    } else if (r.form != "none") {
+      const uint32_t formSize = r.form == "long" ? 132 : 68;
+      if (r.partLength != formSize) form += " (part of " + std::to_string(r.partLength) + " bytes)";
+      if (r.cutShort) form += ", cut short";
     }
+    std::printf("package %s\n", packageLabel(r.package).c_str());
+    std::printf("  digest:    %s\n", r.digestKind.empty() ? "-" : r.digestKind.c_str());
+    std::printf("  signature: %s\n", form.c_str());
+    std::printf("  eddsa:     %s\n", r.eddsa.c_str());
+    std::printf("  legacy:    %s\n", r.legacy.c_str());
+    std::printf("  mode:      %d (%s; 2 on a router with /ram/SECURE)\n", r.mode,
+                r.mode == 1 ? "EdDSA or legacy" : "EdDSA only");
+    std::printf("  result:    %s\n", r.accepted ? "accepted" : "refused");
   }
-  if (input.empty()) {
-    std::fputs(kVerifyHelp, stderr);
-    return 2;
+  void end(bool sealed, bool, const std::string&) override {
+    if (!sealed) std::printf("bundle: parts after a member's signature that no signature covers: refused\n");
   }
-  uint8_t eddsaKey[32], legacyKey[32];
-  std::memcpy(eddsaKey, kEddsaPublicKey, 32);
-  std::memcpy(legacyKey, kLegacyPublicKey, 32);
-  std::string error;
-  if (!eddsaFile.empty() && !readKeyFile(eddsaFile, eddsaKey, &error)) return fail("verify", error);
-  if (!legacyFile.empty() && !readKeyFile(legacyFile, legacyKey, &error)) return fail("verify", error);
+};
 
+// Collects the few reports of a file and writes the document at the end.
+class JsonVerify : public VerifyOutput {
+ public:
+  explicit JsonVerify(const std::string& path) : path_(path) {}
+  void bundle(const PackageInfo& info) override { bundle_ = info; }
+  void package(const VerifyReport& report) override { packages_.push_back(report); }
+  void end(bool sealed, bool accepted, const std::string& error) override {
+    JsonWriter json(stdout);
+    json.beginObject();
+    json.key("file").string(path_);
+    json.key("bundle");
+    if (bundle_) {
+      json.beginObject();
+      identity(json, *bundle_);
+      json.end();
+    } else {
+      json.null();
+    }
+    json.key("packages").beginArray();
+    for (const VerifyReport& r : packages_) {
+      json.beginObject();
+      identity(json, r.package);
+      if (r.digestKind.empty()) {
+        json.key("digest").null();
+      } else {
+        json.key("digest").string(r.digestKind);
+      }
+      json.key("signature").string(r.form);
+      if (r.form != "none") {
+        json.key("signature_length").number(r.partLength);
+        json.key("signature_cut_short").boolean(r.cutShort);
+      }
+      json.key("eddsa").string(r.eddsa);
+      json.key("legacy").string(r.legacy);
+      json.key("mode").number(static_cast<uint64_t>(r.mode));
+      json.key("accepted").boolean(r.accepted);
+      json.end();
+    }
+    json.end();
+    // A check that stopped never got to the seal.
+    if (error.empty()) {
+      json.key("sealed").boolean(sealed);
+    } else {
+      json.key("sealed").null();
+    }
+    json.key("accepted").boolean(accepted);
+    if (!error.empty()) json.key("error").string(error);
+    json.end();
+  }
+
+ private:
+  static void identity(JsonWriter& json, const PackageInfo& info) {
+    json.key("name").string(info.name);
+    json.key("version").number(info.version);
+    json.key("version_text").string(versionText(info.version));
+  }
+
+  std::string path_;
+  std::optional<PackageInfo> bundle_;
+  std::vector<VerifyReport> packages_;
+};
+
+// Checks every package of the file the way the installer does, telling out
+// what it finds; the exit status.
+int verifyFile(const std::string& input, const uint8_t eddsaKey[32], const uint8_t legacyKey[32],
+               VerifyOutput& out) {
   // Read through our own buffer: a read error (a folder) reads as the end.
   InputFile in(input, 65536);
   struct stat status;
@@ -334,22 +405,27 @@ int runVerifyCommand(int argc, char** argv) {
   VerifyReport report;
   auto finish = [&]() {
     if (!pending) return;
-    printReport(report);
+    out.package(report);
     ++packages;
     if (!report.accepted) ++refused;
     pending = false;
+  };
+  // The document still ends when the check cannot go on; the message is the error's own.
+  auto stop = [&](const std::string& error) {
+    out.end(true, false, error);
+    return fail("verify", input + ": " + error);
   };
   int type = reader.nextPart();
   while (type >= 0) {
     if (type == PartHeader || type == PartBundleHeader) {
       finish();
       PackageInfo info;
-      if (!reader.readHeader(info)) return fail("verify", input + ": a package header is cut short");
+      if (!reader.readHeader(info)) return stop("a package header is cut short");
       if (type == PartBundleHeader) {
-        std::printf("bundle %s\n", packageLabel(info).c_str());
+        out.bundle(info);
       } else {
         report = VerifyReport();
-        report.label = "package " + packageLabel(info);
+        report.package = info;
         report.mode = versionSignatureMode(info);
         pending = true;
       }
@@ -363,15 +439,53 @@ int runVerifyCommand(int argc, char** argv) {
     type = reader.nextPart();
   }
   finish();
-  if (packages == 0) return fail("verify", input + ": no package in the file");
+  if (packages == 0) return stop("no package in the file");
   // Parts between a bundle's members are covered by no signature; the
   // router refuses a bundle that has any but a closing architecture part.
   in.buffer()->pubseekpos(0, std::ios_base::in);
-  if (!checkStream(in.buffer(), nullptr).sealed) {
-    std::printf("bundle: parts after a member's signature that no signature covers: refused\n");
-    return 1;
+  const bool sealed = checkStream(in.buffer(), nullptr).sealed;
+  out.end(sealed, sealed && refused == 0, "");
+  return sealed && refused == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int runVerifyCommand(int argc, char** argv) {
+  std::string eddsaFile, legacyFile, input;
+  bool json = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (isHelp(argv[i])) {
+      std::fputs(kVerifyHelp, stdout);
+      return 0;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (optionValue(argc, argv, i, "--public-eddsa", &eddsaFile) ||
+               optionValue(argc, argv, i, "--public-legacy", &legacyFile)) {
+      continue;
+    } else if (arg.rfind("-", 0) == 0 || !input.empty()) {
+      std::fputs(kVerifyHelp, stderr);
+      return 2;
+    } else {
+      input = arg;
+    }
   }
-  return refused == 0 ? 0 : 1;
+  if (input.empty()) {
+    std::fputs(kVerifyHelp, stderr);
+    return 2;
+  }
+  uint8_t eddsaKey[32], legacyKey[32];
+  std::memcpy(eddsaKey, kEddsaPublicKey, 32);
+  std::memcpy(legacyKey, kLegacyPublicKey, 32);
+  std::string error;
+  if (!eddsaFile.empty() && !readKeyFile(eddsaFile, eddsaKey, &error)) return fail("verify", error);
+  if (!legacyFile.empty() && !readKeyFile(legacyFile, legacyKey, &error)) return fail("verify", error);
+  if (json) {
+    JsonVerify out(input);
+    return verifyFile(input, eddsaKey, legacyKey, out);
+  }
+  TextVerify out;
+  return verifyFile(input, eddsaKey, legacyKey, out);
 }
 
 }  // namespace qpk
