@@ -256,7 +256,8 @@ class TextInfo : public InfoOutput {
       std::printf("    long form: legacy and Ed25519 over %s%s\n", sha256 ? "SHA-256" : "SHA-1",
                   length > 132 ? " (extra bytes ignored)" : "");
     } else if (length >= 68) {
-      std::printf("    short form: legacy only over SHA-1%s\n", length > 68 ? " (extra bytes ignored)" : "");
+      std::printf("    short form: legacy only over %s%s\n", sha256 ? "SHA-256" : "SHA-1",
+                  length > 68 ? " (extra bytes ignored)" : "");
     } else {
       std::printf("    too short to be a signature\n");
     }
