@@ -1,5 +1,7 @@
 // The "--show" table: byte-exact, end to end through the installer on a
-// scratch root, and in-process for the column rules.
+// scratch root, and in-process for the column rules. Which names of the
+// database directory are package entries: only directories; plain files
+// there are left-overs and must not load as packages.
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -99,4 +101,30 @@ TEST(Listing, LongItemsAreWrittenWholeAndShiftTheLine) {
   repository.packages.push_back(std::move(package));
   EXPECT_EQ(listingOf(repository), kHeading + "seventeen-chars-x" + "    " + "          1.0" + " Feb/07/2106 06:28:15 " +
                                           std::string(41, 'n') + "\n");
+}
+
+TEST(LoaderConformance, PlainFilesInTheDatabaseDirectoryAreNotPackages) {
+  ScratchRoot root;
+  root.write("/flash/var/pdb/tmpAbC123", "");
+  root.write("/flash/var/pdb/image", build(spec("ghost", "1.0")));
+  RunResult show = root.run({"--show"});
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out, kHeading);
+}
+
+TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
+  ScratchRoot root;
+  upload(root, "foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
+  RunResult safe = root.run({"--safe"});
+  ASSERT_EQ(safe.status, 0) << safe.out << safe.err;
+  // The new entry's files wait in the program's own folder.
+  ASSERT_FALSE(root.list("/flash/.installer").empty());
+  RunResult show = root.run({"--show"});
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out, kHeading);
+  // The next run installs the upload again instead of tripping over
+  // nameless-looking entries it would have to uninstall.
+  RunResult again = root.run({});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  EXPECT_EQ(again.outPlain, "installed foo-6.46.9\n");
 }

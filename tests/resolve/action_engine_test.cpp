@@ -1,5 +1,6 @@
 // Decisions of the engine, in memory: each phase and the dependency walk on
-// small sets, then the indexed phases against literal scans on random sets.
+// small sets, then the indexed phases against literal scans on random sets
+// (which carry the decisions of the conflict and unmet-dependency phases).
 #include <random>
 
 #include "model/matching.h"
@@ -16,8 +17,6 @@ class ActionEngine : public ResolveTest {};
 bool decide(Repository& r) { return decideActions(r, 1); }
 bool decideQuietly(Repository& r) { return decideActions(r, 0); }
 bool bundles(Repository& r) { return propagateBundleActions(r, ProviderIndex(r)), true; }
-bool conflicts(Repository& r) { return settleConflicts(r, 1), true; }
-bool unmet(Repository& r) { return dropUnmetDependencies(r, ProviderIndex(r)), true; }
 bool emptyBundles(Repository& r) { return settleEmptyBundles(r), true; }
 bool keepFirst(Repository& r) { return keepDependencies(r, *r.packages[0], 1), true; }
 bool keepFirstQuietly(Repository& r) { return keepDependencies(r, *r.packages[0], 0), true; }
@@ -53,30 +52,10 @@ const Row kRows[] = {
     {"the provider of a disabled package goes and takes it along", decide,
      {{"lib", {.action = A::Uninstall}}, {"app", {.disabled = true, .dependencies = {rel("lib")}}}, {"other"}},
      {A::Uninstall, A::Uninstall, A::None}},
-    {"of two running packages the first wins", conflicts,
-     {{"a", {.conflicts = {rel("b")}}}, {"b", {.conflicts = {rel("a")}}}}, {A::None, A::Disable}},
-    {"enabling disables a running package that excludes the new one", conflicts,
-     {{"running", {.conflicts = {rel("new")}}}, {"new", {.action = A::Enable, .disabled = true}}},
-     {A::Disable, A::Enable}},
-    {"an Enable loses to an Enable that excludes it (excluded first)", decide,
+    {"an Enable loses to an Enable that excludes it, with a warning", decide,
      {{"a", {.action = A::Enable, .disabled = true}},
       {"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}}},
      {A::None, A::Enable}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
-    {"an Enable loses to an Enable that excludes it (excluder first)", decide,
-     {{"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}},
-      {"a", {.action = A::Enable, .disabled = true}}},
-     {A::Enable, A::None}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
-    {"a missing provider uninstalls, a disabled one disables", unmet,
-     {{"gone", {.action = A::Uninstall}}, {"off", {.action = A::Disable}},
-      {"needs-gone", {.disabled = true, .dependencies = {rel("gone")}}},
-      {"needs-off", {.action = A::Enable, .disabled = true, .dependencies = {rel("off")}}},
-      {"sleeping", {.disabled = true, .dependencies = {rel("off")}}}, {"keeper"}},
-     {A::Uninstall, A::Disable, A::Uninstall, A::Disable, A::None, A::None}},
-    {"a later package's change makes an earlier one lose its provider", unmet,
-     {{"top", {.dependencies = {rel("mid")}}}, {"mid", {.dependencies = {rel("base")}}},
-      {"base", {.action = A::Uninstall}}, {"side", {.dependencies = {rel("feature")}}},
-      {"impl", {.dependencies = {rel("mid")}, .provides = {rel("feature")}}}, {"keeper"}},
-     {A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::None}},
     // Uninstall when no member stays or the bundle is enabled with only
     // disabled members left; a disabled one keeps no pending Enable; an
     // enabled member asked to be enabled again keeps its bundle.

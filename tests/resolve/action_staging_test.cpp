@@ -10,7 +10,7 @@ namespace {
 
 using namespace fixtures;
 
-// Uninstalling is silent; removals run last loaded first, enables in
+// Uninstalling, asked for or of a broken entry, is silent; removals run last loaded first, enables in
 // dependency order; a user's choice is recorded as "user", the engine's as
 // "auto"; a state file that no longer holds is removed.
 TEST(ActionStaging, SettledRequestsReachTheDatabase) {
@@ -21,6 +21,8 @@ TEST(ActionStaging, SettledRequestsReachTheDatabase) {
     installEntry(root, name, deps, name == "tool" ? "enabled" : name == "base" || name == "sleeper" ? "disabled" : "");
   }
   installEntry(root, "extra");
+  installEntry(root, "junk");
+  root.write("/flash/var/pdb/junk/version", "\xff\x01junk");  // a broken entry goes as well
   root.write("/flash/var/pdb/rival/conflicts", "sleeper 0 0\n");  // goes when sleeper comes
   root.write("/flash/var/pdb/base/enabled", "user\n");            // stale: "disabled" wins
   root.write("/ram/pdb/lib/schedule", "uninstall\n");              // app needs it: refused

@@ -1,5 +1,6 @@
-// Ordering the candidates of a run: which entries survive and in what order,
-// on small lists, then the indexed ordering against the literal one.
+// Ordering the candidates of a run: which entries survive, in what order and
+// with what warnings, the indexed ordering against the literal one on random
+// lists (bundles, flagged state, downgrades and quiet runs included).
 #include "resolve/ordering.h"
 
 #include <memory>
@@ -18,69 +19,8 @@ class OrderCandidates : public ResolveTest {
     records_.back()->buildTime = buildTime;
     return records_.back().get();
   }
-  Names order(std::vector<PackageInfo*> list, Version minimum = kNoMinimum, bool verbose = true) {
-    orderCandidates(repo(), list, minimum, verbose);
-    Names result;
-    for (const PackageInfo* entry : list) result.push_back(packageLabel(*entry));
-    return result;
-  }
   std::vector<std::unique_ptr<PackageInfo>> records_;
 };
-
-TEST_F(OrderCandidates, PutsEachEntryAfterWhatItDependsOnOrWhatDisplacesIt) {
-  PackageInfo* a = make("a");
-  PackageInfo* b = make("b");
-  PackageInfo* c = make("c");
-  EXPECT_EQ((Names{"c-1.0", "b-1.0", "a-1.0"}), order({a, b, c}));  // unrelated: reversed
-  a->dependencies = {rel("b")};
-  EXPECT_EQ((Names{"b-1.0", "a-1.0"}), order({a, b}));
-  EXPECT_EQ((Names{"b-1.0", "a-1.0"}), order({b, a}));
-  a->dependencies = {rel("b"), rel("c")};  // after the last placed entry it needs
-  EXPECT_EQ((Names{"c-1.0", "b-1.0", "a-1.0"}), order({b, c, a}));
-  a->dependencies.clear();
-  b->provides = {rel("a")};  // b displaces a
-  EXPECT_EQ((Names{"b-1.0", "a-1.0"}), order({a, b}));
-  EXPECT_TRUE(log().empty());
-}
-
-TEST_F(OrderCandidates, KeepsTheNewestOrInADowngradeTheOldestAllowed) {
-  PackageInfo* two = make("a", kV2);
-  PackageInfo* one = make("a", kV1);
-  EXPECT_EQ((Names{"a-2.0"}), order({one, two}));
-  EXPECT_EQ((Names{"a-2.0"}), order({one, two}, kNoMinimum, false));  // silent
-  EXPECT_EQ((Names{"a-1.0"}), order({two, one}, 0));
-  const Version v05 = makeVersion(0, 5, Final, 0);
-  EXPECT_EQ((Names{"c-0.5"}), order({make("b", makeVersion(0, 4, Final, 0)), make("c", v05)}, v05));
-  EXPECT_EQ((Names{"WARNING: omitting package a-1.0: newer package is already provided",
-                   "WARNING: omitting package a-2.0: older package is already provided",
-                   "WARNING: ommitting package b-0.4: not allowed"}),
-            log());
-  // Equal entries drop each other silently; a later build of one version wins.
-  EXPECT_EQ(Names{}, order({make("a"), make("a")}));
-  EXPECT_EQ(3u, log().size());
-  EXPECT_EQ((Names{"a-1.0"}), order({make("a", kV1, 100), make("a", kV1, 101)}));
-}
-
-TEST_F(OrderCandidates, BundleAgainstASeparateFileOfItsMemberAndFlaggedState) {
-  PackageInfo* suite = make("suite");
-  suite->isBundle = true;
-  auto member = std::make_shared<PackageInfo>("a");
-  member->version = kV1;
-  member->buildTime = 100;
-  suite->members = {member};
-  PackageInfo* single = make("a");
-  EXPECT_EQ((Names{"suite-1.0"}), order({single, suite}));
-  EXPECT_EQ((Names{"suite-1.0"}), order({suite, single}));
-  single->version = kV2;  // a newer separate file beats the bundle's member
-  EXPECT_EQ((Names{"a-2.0"}), order({suite, single}));
-  repo().logLines.clear();
-  flaggedState = true;
-  PackageInfo* early = make("a", kV2, 10);
-  PackageInfo* late = make("b", kV1, 20);
-  EXPECT_EQ((Names{"c-1.0", "b-1.0"}), order({early, late, make("c", kV1, 20)}));
-  EXPECT_EQ((Names{"b-1.0"}), order({early, late}, kNoMinimum, false));
-  EXPECT_EQ((Names{"WARNING: ommiting older package a-2.0: router in flagged state"}), log());
-}
 
 // orderCandidates as literally described: every entry against every other.
 void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose) {
