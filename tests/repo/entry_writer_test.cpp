@@ -5,7 +5,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -22,7 +21,6 @@ using namespace fixtures;
 namespace {
 
 const std::string kEntry = "/flash/var/pdb/foo/";
-
 constexpr Version kV1 = makeVersion(1, 0, Final, 0);
 
 Package fooPackage() {
@@ -40,7 +38,6 @@ std::map<std::string, std::string> entryView(const StagedChanges& staged) {
   }
   return view;
 }
-
 using View = std::map<std::string, std::string>;
 
 }  // namespace
@@ -233,12 +230,7 @@ TEST(EntryWriter, WriteFailuresAreReportedByCause) {
       [] {
         std::ostringstream console;
         setConsoleStream(&console);
-        {
-          std::ofstream fill("/ram/fill", std::ios::binary);
-          std::string block(4096, 'f');
-          while (fill.write(block.data(), block.size()) && fill.flush()) {
-          }
-        }
+        writeFile("/ram/fill", std::string(64 * 1024, 'f'));  // as much as fits
         Package p = fooPackage();
         StagedChanges staged;
         EXPECT_FALSE(writeEntry(p, staged));

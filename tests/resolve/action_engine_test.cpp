@@ -57,8 +57,8 @@ const Row kRows[] = {
       {"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}}},
      {A::None, A::Enable}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
     // Uninstall when no member stays or the bundle is enabled with only
-    // disabled members left; a disabled one keeps no pending Enable; an
-    // enabled member asked to be enabled again keeps its bundle.
+    // disabled members left; a disabled one keeps no pending Enable; a
+    // member asked to be enabled, already enabled or not, keeps its bundle.
     {"bundles without active members", emptyBundles,
      {{"emptied", {.isBundle = true}}, {"m1", {.action = A::Uninstall, .bundle = "emptied"}},
       {"asleep", {.isBundle = true}}, {"m2", {.disabled = true, .bundle = "asleep"}},
@@ -66,9 +66,10 @@ const Row kRows[] = {
       {"m3", {.disabled = true, .bundle = "dormant"}}, {"lively", {.isBundle = true}},
       {"m4", {.disabled = true, .bundle = "lively"}}, {"m5", {.bundle = "lively"}},
       {"lonely", {.disabled = true, .isBundle = true}}, {"again", {.isBundle = true}},
-      {"m6", {.action = A::Enable, .bundle = "again"}}},
+      {"m6", {.action = A::Enable, .bundle = "again"}}, {"woken", {.action = A::Enable, .disabled = true, .isBundle = true}},
+      {"m7", {.action = A::Enable, .disabled = true, .bundle = "woken"}}},
      {A::Uninstall, A::Uninstall, A::Uninstall, A::None, A::None, A::None, A::None, A::None, A::None, A::Uninstall,
-      A::None, A::Enable}},
+      A::None, A::Enable, A::Enable, A::Enable}},
     {"nothing left enabled is refused and every action dropped", decide,
      {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c", {.disabled = true}}},
      {A::None, A::None, A::None}, {"ERROR: can not uninstall or disable all packages"}, false},
@@ -83,8 +84,8 @@ const Row kRows[] = {
      {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Disable, .dependencies = {rel("r")}}},
       {"r", {.disabled = true}}},
      {A::None, A::None, A::Enable}},
-    {"the walk stops at an enabled provider: its own needs are its walk", keepFirst,
-     {{"p", {.dependencies = {rel("q")}}}, {"q", {.dependencies = {rel("r")}}}, {"r", {.action = A::Uninstall}}},
+    {"an enabled bundle is not followed from its member: its needs are its own walk", keepFirst,
+     {{"m", kMember}, {"suite", {.isBundle = true, .dependencies = {rel("r")}}}, {"r", {.action = A::Uninstall}}},
      {A::None, A::None, A::Uninstall}},
     {"the walk keeps a member's bundle", keepFirst,
      {{"m", kMember}, {"suite", {.action = A::Disable, .isBundle = true}}},
