@@ -41,11 +41,13 @@ using Names = std::vector<std::string>;
 
 class ResolveTest : public ::testing::Test {
  protected:
-  void SetUp() override { fresh(); setConsoleStream(&console_); }
+  void SetUp() override {
+    fresh();
+    setConsoleStream(&console_);
+  }
   void TearDown() override {
     setConsoleStream(nullptr);
-    repo().reset();
-    flaggedState = false;
+    fresh();
   }
   static void fresh() {
     repo().reset();
