@@ -5,7 +5,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -14,6 +13,7 @@
 #include "repo/entry_writer.h"
 #include "repo/package_entry.h"
 #include "repo/repository.h"
+#include "resolve/action_engine.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -21,7 +21,6 @@ using namespace fixtures;
 namespace {
 
 const std::string kEntry = "/flash/var/pdb/foo/";
-
 constexpr Version kV1 = makeVersion(1, 0, Final, 0);
 
 Package fooPackage() {
@@ -39,7 +38,6 @@ std::map<std::string, std::string> entryView(const StagedChanges& staged) {
   }
   return view;
 }
-
 using View = std::map<std::string, std::string>;
 
 }  // namespace
@@ -106,16 +104,18 @@ TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
   }
 }
 
+// Names that cannot own an entry directory stage nothing anywhere, and
+// metadata the entry files cannot hold is refused before anything is staged.
 TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   ScratchRoot root;
-  root.write("/flash/var/pdb/image", "database-level file");
-  root.write("/flash/var/disabled", "x");
-  root.write("/flash/var/image", "x");
-  root.write("/flash/bootimage", "boot");
+  for (const char* path : {"/flash/var/pdb/image", "/flash/var/pdb/enabled", "/flash/var/disabled", "/flash/var/image",
+                           "/flash/bootimage"}) {
+    root.write(path, "x");
+  }
   EXPECT_TRUE(root.runInside([] {
     std::ostringstream console;
     setConsoleStream(&console);
-    for (const char* name : {"", ".", "..", "a/b", "../var"}) {
+    for (const char* name : {"", ".", "..", "a/b", "../var", "/"}) {
       Package p(name);
       p.version = kV1;
       p.files = {"/flash/var/image"};
@@ -124,6 +124,7 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
       p.action = PendingAction::Uninstall;
       StagedChanges staged;
       EXPECT_FALSE(writeEntry(p, staged)) << name;
+      EXPECT_FALSE(prepareEntryDirectory(p, staged)) << name;
       writeDisabledFile(p, staged);
       std::vector<Package*> list{&p};
       recordEnabled(Repository::instance(), list, staged, false);
@@ -133,95 +134,94 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
       EXPECT_TRUE(p.files.empty());
       EXPECT_EQ(p.action, PendingAction::None);
     }
-    EXPECT_NE(console.str().find("ERROR: installation of ..-1.0 failed: broken package\n"), std::string::npos)
-        << console.str();
-    // Metadata the entry files cannot hold is refused before anything is staged.
+    // A newline in a path would split it in two on the next load, and the
+    // uninstallation would remove a file the package never had.
     for (int form = 0; form < 4; ++form) {
       Package p = fooPackage();
       if (form == 0) p.dependencies = {{"two words", 0, 0, 0}};
       if (form == 1) p.provides = {{"", 0, 0, 0}};
       if (form == 2) p.bundle = {"a\nb", 0, 0, 0};
-      // A newline would split the path in two on the next load, and the
-      // uninstallation would remove a file the package never had.
       if (form == 3) p.files = {"/flash/x\n/flash/etc/passwd"};
       StagedChanges staged;
       EXPECT_FALSE(writeEntry(p, staged)) << form;
       EXPECT_TRUE(staged.empty()) << form;
     }
-    EXPECT_NE(console.str().find("installation of foo-6.46.9 failed: broken package"), std::string::npos);
+    std::string expected;
+    for (const char* label : {"-1.0", ".-1.0", "..-1.0", "a/b-1.0", "../var-1.0", "/-1.0", "foo-6.46.9", "foo-6.46.9",
+                              "a\nb", "foo-6.46.9"}) {
+      expected += std::string("ERROR: installation of ") + label + " failed: broken package\n";
+    }
+    EXPECT_EQ(console.str(), expected);
   }));
 }
 
-TEST(EntryWriter, RecordEnabledClearsTheDisabledState) {
-  ScratchRoot root;
-  writeEntry(root, "foo", {{"disabled", "user\n"}});
-  writeEntry(root, "bar", {{"disabled", "auto\n"}, {"enabled", "user\n"}});
-  EXPECT_TRUE(root.runInside([] {
-    std::ostringstream console;
-    setConsoleStream(&console);
-    Package foo = fooPackage();
-    foo.disabled = true;
-    foo.byUser = true;
-    foo.action = PendingAction::Enable;
-    Package bar("bar");
-    bar.version = kV1;
-    bar.disabled = true;
-    std::vector<Package*> list{&foo, &bar};
-    StagedChanges staged;
-    recordEnabled(Repository::instance(), list, staged, true);
-    EXPECT_EQ(stagedView(staged), (View{{"/flash/var/pdb/bar/disabled", "<remove>"},
-                                        {"/flash/var/pdb/bar/enabled", "<remove>"},
-                                        {"/flash/var/pdb/foo/disabled", "<remove>"},
-                                        {"/flash/var/pdb/foo/enabled", "user\n"}}));
-    EXPECT_FALSE(foo.disabled);
-    EXPECT_FALSE(bar.disabled);
-    EXPECT_EQ(foo.action, PendingAction::None);
-    const std::string out = console.str();
-    size_t first = out.find("enabled foo-6.46.9\n");
-    EXPECT_NE(first, std::string::npos) << out;
-    EXPECT_NE(out.find("enabled bar-1.0\n", first), std::string::npos) << out;
-    EXPECT_NE(out.find("enabling foo-6.46.9..."), std::string::npos) << out;
-    discardChanges(staged);
-  }));
-}
-
+// Stored paths are removed as they are (never "/flash/" + path), only below
+// "/flash" and outside the database, and not while another record lists
+// them; the boot image goes with the last link to it.
 TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
   ScratchRoot root;
-  root.write("/flash/bin/x", "x");
-  root.write("/flash/flash/bin/x", "decoy");  // what "/flash/" + path would hit
+  for (const char* path : {"/flash/bin/x", "/flash/flash/bin/x", "/flash/bin/shared", "/etc/passwd",
+                           "/flash/var/pdb/other/version", "/flash/bootimage"}) {
+    root.write(path, "x");
+  }
   writeEntry(root, "foo", {{"version", "1 1\n"}, {"image", "img"}});
   writeEntry(root, "two", {{"image", "img"}});
-  root.write("/flash/bootimage", "boot");
   EXPECT_TRUE(root.runInside([] {
-    Package p = fooPackage();
-    p.files = {"/flash/bin/x", "/flash/bin/gone"};
+    Repository& repository = Repository::instance();
+    Package& p = *repository.packages.emplace_back(std::make_unique<Package>(fooPackage()));
+    p.files = {"/flash/bin/x", "/flash/bin/gone", "/flash/bin/shared", "/etc/passwd", "/flash/var/pdb/other/version"};
     p.flags = kFlagBootImage;
     p.action = PendingAction::Uninstall;
+    repository.packages.emplace_back(std::make_unique<Package>("keeper"))->files = {"/flash/bin/shared"};
     StagedChanges staged;
-    removeEntry(Repository::instance(), p, staged);
+    removeEntry(repository, p, staged);
     EXPECT_EQ(stagedView(staged), (View{{"/flash/bin/x", "<remove>"},
                                         {"/flash/bootimage", "<remove>"},
                                         {"/flash/var/pdb/foo/", "<remove>"},
                                         {"/flash/var/pdb/foo/image", "<remove>"}}));
     EXPECT_TRUE(p.files.empty());
     EXPECT_EQ(p.action, PendingAction::None);
-
     // A boot image with a second link is still in use; without the flag it is not ours.
     ASSERT_EQ(0, ::link("/flash/bootimage", "/flash/bootimage.keep"));
     Package two("two");
     two.flags = kFlagBootImage;
-    StagedChanges second;
-    removeEntry(Repository::instance(), two, second);
-    EXPECT_EQ(stagedView(second),
-              (View{{"/flash/var/pdb/two/", "<remove>"}, {"/flash/var/pdb/two/image", "<remove>"}}));
+    const View entryOnly = {{"/flash/var/pdb/two/", "<remove>"}, {"/flash/var/pdb/two/image", "<remove>"}};
+    StagedChanges second, third;
+    removeEntry(repository, two, second);
+    EXPECT_EQ(stagedView(second), entryOnly);
     ASSERT_EQ(0, ::unlink("/flash/bootimage.keep"));
-    Package plain("two");
-    StagedChanges third;
-    removeEntry(Repository::instance(), plain, third);
-    EXPECT_EQ(third.count("/flash/bootimage"), 0u);
+    two.flags = 0;
+    removeEntry(repository, two, third);
+    EXPECT_EQ(stagedView(third), entryOnly);
   }));
 }
 
+// An uninstalled record leaves the list itself, silently: not the first
+// record of its name, whose files stay.
+TEST(EntryWriter, UninstallTakesOutTheRecordItself) {
+  ScratchRoot root;
+  installEntry(root, "twin");
+  EXPECT_TRUE(root.runInside([] {
+    std::ostringstream console;
+    setConsoleStream(&console);
+    Repository& repository = Repository::instance();
+    for (Version version : {makeVersion(2, 0, Final, 0), kV1}) {
+      Package& twin = *repository.packages.emplace_back(std::make_unique<Package>("twin"));
+      twin.version = version;
+      twin.files = {"/flash/bin/twin"};
+    }
+    repository.packages.back()->action = PendingAction::Uninstall;
+    StagedChanges staged;
+    EXPECT_TRUE(applyActions(repository, 1, staged));
+    EXPECT_EQ(stagedView(staged), (View{{"/flash/var/pdb/twin/", "<remove>"}}));
+    ASSERT_EQ(repository.packages.size(), 1u);
+    EXPECT_EQ(repository.packages[0]->version, makeVersion(2, 0, Final, 0));
+    EXPECT_EQ(console.str(), "");
+    EXPECT_TRUE(repository.logLines.empty());
+  }));
+}
+
+// One row per cause: a full disk, and a folder that does not exist.
 TEST(EntryWriter, WriteFailuresAreReportedByCause) {
   ScratchRoot root;
   // A small flash leaves no room for temporaries there, so they go to /ram:
@@ -230,30 +230,16 @@ TEST(EntryWriter, WriteFailuresAreReportedByCause) {
       [] {
         std::ostringstream console;
         setConsoleStream(&console);
-        {
-          std::ofstream fill("/ram/fill", std::ios::binary);
-          std::string block(4096, 'f');
-          while (fill.write(block.data(), block.size()) && fill.flush()) {
-          }
-        }
+        writeFile("/ram/fill", std::string(64 * 1024, 'f'));  // as much as fits
         Package p = fooPackage();
         StagedChanges staged;
         EXPECT_FALSE(writeEntry(p, staged));
         EXPECT_EQ(console.str(), "ERROR: installation of foo-6.46.9 failed: disk is too small\n");
         discardChanges(staged);
-
-        // A member is reported under its bundle's label.
-        p.bundle = {"suite", kV1, kV1, 0};
-        console.str("");
-        EXPECT_FALSE(writeEntry(p, staged));
-        EXPECT_EQ(console.str(), "ERROR: installation of suite-1.0 failed: disk is too small\n");
-        discardChanges(staged);
         ::unlink("/ram/fill");
-
         ASSERT_EQ(0, ::umount("/ram"));
         ASSERT_EQ(0, ::rmdir("/ram"));
         console.str("");
-        p.bundle = Relation();
         StagedChanges later;  // a run learns what its folders are once
         EXPECT_FALSE(writeEntry(p, later));
         EXPECT_EQ(console.str(),

@@ -1,178 +1,178 @@
-// Decisions of the engine, checked in memory phase by phase; what it stages
-// is checked in action_staging_test.cpp.
+// Decisions of the engine, in memory: each phase and the dependency walk on
+// small sets, then the indexed phases against literal scans on random sets
+// (which carry the decisions of the conflict and unmet-dependency phases).
 #include <random>
 
 #include "model/matching.h"
 #include "resolve/action_engine.h"
 #include "resolve/action_phases.h"
+#include "resolve/dependency_walk.h"
 #include "resolve/ordering.h"
 #include "resolve_fixture.h"
 
 namespace {
 
-class ActionEngine : public ResolveTest {
- protected:
-  std::vector<std::string> labels(const std::vector<Package*>& list) const {
-    std::vector<std::string> result;
-    for (const Package* package : list) result.push_back(package->name);
-    return result;
-  }
+class ActionEngine : public ResolveTest {};
+
+bool decide(Repository& r) { return decideActions(r, 1); }
+bool decideQuietly(Repository& r) { return decideActions(r, 0); }
+bool bundles(Repository& r) { return propagateBundleActions(r, ProviderIndex(r)), true; }
+bool emptyBundles(Repository& r) { return settleEmptyBundles(r), true; }
+bool keepFirst(Repository& r) { return keepDependencies(r, *r.packages[0], 1), true; }
+bool keepFirstQuietly(Repository& r) { return keepDependencies(r, *r.packages[0], 0), true; }
+
+struct Row {
+  const char* what;
+  bool (*phase)(Repository&);
+  std::vector<Named> set;
+  Actions expected;
+  Names log = {};
+  bool accepted = true;
 };
 
-using Actions = std::vector<A>;
-using Names = std::vector<std::string>;
+const Installed kMember{.bundle = "suite"};
+const Row kRows[] = {
+    {"a bundle's Disable reaches members not leaving", bundles,
+     {{"suite", {.action = A::Disable, .isBundle = true}}, {"plain", kMember},
+      {"leaving", {.action = A::Uninstall, .bundle = "suite"}}, {"off", {.disabled = true, .bundle = "suite"}}},
+     {A::Disable, A::Disable, A::Uninstall, A::Disable}},
+    {"a bundle's Enable reaches disabled members only", bundles,
+     {{"suite", {.action = A::Enable, .isBundle = true}}, {"plain", kMember},
+      {"off", {.disabled = true, .bundle = "suite"}}},
+     {A::Enable, A::None, A::Enable}},
+    {"a bundle's Uninstall reaches every member", bundles,
+     {{"suite", {.action = A::Uninstall, .isBundle = true}}, {"plain", kMember},
+      {"off", {.action = A::Disable, .bundle = "suite"}}},
+     {A::Uninstall, A::Uninstall, A::Uninstall}},
+    {"a needed provider stays, with a warning", decide,
+     {{"lib", {.action = A::Uninstall}}, {"app", {.dependencies = {rel("lib")}}}},
+     {A::None, A::None}, {"WARNING: can not uninstall lib-1.0: app depends on it"}},
+    {"a redundant Enable of a provider keeps its dependents", decide,
+     {{"lib", {.action = A::Enable}}, {"app", {.dependencies = {rel("lib")}}}}, {A::Enable, A::None}},
+    {"the provider of a disabled package goes and takes it along", decide,
+     {{"lib", {.action = A::Uninstall}}, {"app", {.disabled = true, .dependencies = {rel("lib")}}}, {"other"}},
+     {A::Uninstall, A::Uninstall, A::None}},
+    {"an Enable loses to an Enable that excludes it, with a warning", decide,
+     {{"a", {.action = A::Enable, .disabled = true}},
+      {"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}}},
+     {A::None, A::Enable}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
+    // Uninstall when no member stays or the bundle is enabled with only
+    // disabled members left; a disabled one keeps no pending Enable; a
+    // member asked to be enabled, already enabled or not, keeps its bundle.
+    {"bundles without active members", emptyBundles,
+     {{"emptied", {.isBundle = true}}, {"m1", {.action = A::Uninstall, .bundle = "emptied"}},
+      {"asleep", {.isBundle = true}}, {"m2", {.disabled = true, .bundle = "asleep"}},
+      {"dormant", {.action = A::Enable, .disabled = true, .isBundle = true}},
+      {"m3", {.disabled = true, .bundle = "dormant"}}, {"lively", {.isBundle = true}},
+      {"m4", {.disabled = true, .bundle = "lively"}}, {"m5", {.bundle = "lively"}},
+      {"lonely", {.disabled = true, .isBundle = true}}, {"again", {.isBundle = true}},
+      {"m6", {.action = A::Enable, .bundle = "again"}}, {"woken", {.action = A::Enable, .disabled = true, .isBundle = true}},
+      {"m7", {.action = A::Enable, .disabled = true, .bundle = "woken"}}},
+     {A::Uninstall, A::Uninstall, A::Uninstall, A::None, A::None, A::None, A::None, A::None, A::None, A::Uninstall,
+      A::None, A::Enable, A::Enable, A::Enable}},
+    {"nothing left enabled is refused and every action dropped", decide,
+     {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c", {.disabled = true}}},
+     {A::None, A::None, A::None}, {"ERROR: can not uninstall or disable all packages"}, false},
+    {"refused silently at verbosity 0", decideQuietly,
+     {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}}, {A::None, A::None}, {}, false},
+    {"an empty database is not refused", decide, {}, {}},
+    {"the walk cancels a needed removal and follows the provider", keepFirst,
+     {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Uninstall, .dependencies = {rel("r")}}},
+      {"r", {.disabled = true}}},
+     {A::None, A::None, A::Enable}, {"WARNING: can not uninstall q-1.0: p depends on it"}},
+    {"the quiet walk cancels a Disable", keepFirstQuietly,
+     {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Disable, .dependencies = {rel("r")}}},
+      {"r", {.disabled = true}}},
+     {A::None, A::None, A::Enable}},
+    {"an enabled bundle is not followed from its member: its needs are its own walk", keepFirst,
+     {{"m", kMember}, {"suite", {.isBundle = true, .dependencies = {rel("r")}}}, {"r", {.action = A::Uninstall}}},
+     {A::None, A::None, A::Uninstall}},
+    {"the walk keeps a member's bundle", keepFirst,
+     {{"m", kMember}, {"suite", {.action = A::Disable, .isBundle = true}}},
+     {A::None, A::None}, {"WARNING: can not disable suite-1.0: m depends on it"}},
+    {"a missing provider ends the package's walk", keepFirst,
+     {{"p", {.dependencies = {rel("missing"), rel("later")}}}, {"later", {.disabled = true}}}, {A::None, A::None}},
+    {"needs before a missing provider are kept", keepFirst,
+     {{"p", {.dependencies = {rel("later"), rel("missing")}}}, {"later", {.disabled = true}}}, {A::None, A::Enable}},
+    // Unrelated providers come out reversed: the last one is the first installed.
+    {"the walk takes the first installed of unrelated providers", keepFirst,
+     {{"p", {.dependencies = {rel("feature")}}}, {"impl-a", {.disabled = true, .provides = {rel("feature")}}},
+      {"impl-b", {.disabled = true, .provides = {rel("feature")}}}},
+     {A::None, A::Enable, A::None}},
+    {"the walk takes the newest record of a name", keepFirst,
+     {{"p", {.dependencies = {rel("q")}}}, {"q", {.disabled = true}}, {"q", {.disabled = true, .version = kV2}}},
+     {A::None, A::None, A::Enable}},
+};
 
-TEST_F(ActionEngine, BundleActionsReachTheirMembers) {
-  Package& suite = add("suite", {.isBundle = true});
-  add("plain", {.bundle = "suite"});
-  add("leaving", {.action = A::Uninstall, .bundle = "suite"});
-  add("off", {.disabled = true, .bundle = "suite"});
-  const ProviderIndex index(repo());
-  suite.action = A::Disable;
-  propagateBundleActions(repo(), index);
-  EXPECT_EQ((Actions{A::Disable, A::Disable, A::Uninstall, A::Disable}), actions());
-  for (auto& package : repo().packages) package->action = A::None;
-  suite.action = A::Enable;
-  propagateBundleActions(repo(), index);
-  EXPECT_EQ((Actions{A::Enable, A::None, A::None, A::Enable}), actions());  // only the disabled member
-  suite.action = A::Uninstall;
-  propagateBundleActions(repo(), index);
-  EXPECT_EQ((Actions{A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall}), actions());
-}
-
-TEST_F(ActionEngine, KeptDependencies) {
-  // A needed provider stays, with a warning.
-  Package& lib = add("lib", {.action = A::Uninstall});
-  Package& app = add("app", {.dependencies = {rel("lib")}});
-  ASSERT_TRUE(decideActions(repo(), 1));
-  EXPECT_EQ((Actions{A::None, A::None}), actions());
-  EXPECT_EQ((Names{"WARNING: can not uninstall lib-1.0: app depends on it"}), log());
-  EXPECT_TRUE(removalList(repo()).empty());
-  // A redundant "enable" of the provider keeps its dependents too.
-  lib.action = A::Enable;
-  ASSERT_TRUE(decideActions(repo(), 1));
-  EXPECT_EQ((Actions{A::Enable, A::None}), actions());
-  // The provider of a disabled package may go, and takes it along.
-  lib.action = A::Uninstall;
-  app.disabled = true;
-  add("other");
-  repo().logLines.clear();
-  ASSERT_TRUE(decideActions(repo(), 1));
-  EXPECT_EQ((Actions{A::Uninstall, A::Uninstall, A::None}), actions());
-  EXPECT_TRUE(log().empty());
-}
-
-TEST_F(ActionEngine, ConflictsAmongActivePackages) {
-  // Two running packages: the first wins.
-  add("a", {.conflicts = {rel("b")}});
-  add("b", {.conflicts = {rel("a")}});
-  settleConflicts(repo(), 1);
-  EXPECT_EQ((Actions{A::None, A::Disable}), actions());
-  // Enabling disables a running package that excludes the new one.
-  repo().reset();
-  add("running", {.conflicts = {rel("new")}});
-  add("new", {.action = A::Enable, .disabled = true});
-  settleConflicts(repo(), 1);
-  EXPECT_EQ((Actions{A::Disable, A::Enable}), actions());
-  EXPECT_TRUE(log().empty());
-  // An Enable loses to an Enable that excludes it, in either order.
-  for (bool excluderFirst : {false, true}) {
-    repo().reset();
-    if (!excluderFirst) add("a", {.action = A::Enable, .disabled = true});
-    add("b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}});  // A's view of B is clear
-    if (excluderFirst) add("a", {.action = A::Enable, .disabled = true});
-    ASSERT_TRUE(decideActions(repo(), 1));
-    EXPECT_EQ(A::None, repo().findInstalled("a")->action) << excluderFirst;
-    EXPECT_EQ(A::Enable, repo().findInstalled("b")->action) << excluderFirst;
-    EXPECT_EQ((Names{"WARNING: can not enable a: b-1.0 conflicts with it"}), log()) << excluderFirst;
+TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
+  for (const Row& row : kRows) {
+    fresh();
+    addAll(row.set);
+    EXPECT_EQ(row.accepted, row.phase(repo())) << row.what;
+    EXPECT_EQ(row.expected, actions()) << row.what;
+    EXPECT_EQ(row.log, log()) << row.what;
   }
 }
 
-TEST_F(ActionEngine, UnmetDependenciesUninstallOrDisable) {
-  add("gone", {.action = A::Uninstall});
-  add("off", {.action = A::Disable});
-  add("needs-gone", {.disabled = true, .dependencies = {rel("gone")}});
-  add("needs-off", {.action = A::Enable, .disabled = true, .dependencies = {rel("off")}});
-  add("sleeping", {.disabled = true, .dependencies = {rel("off")}});
-  add("keeper");
-  dropUnmetDependencies(repo(), ProviderIndex(repo()));
-  EXPECT_EQ((Actions{A::Uninstall, A::Disable, A::Uninstall, A::Disable, A::None, A::None}), actions());
-  // The change of a later package makes an earlier one lose its provider.
-  repo().reset();
-  add("top", {.dependencies = {rel("mid")}});
-  add("mid", {.dependencies = {rel("base")}});
-  add("base", {.action = A::Uninstall});
-  add("side", {.dependencies = {rel("feature")}});
-  add("impl", {.dependencies = {rel("mid")}, .provides = {rel("feature")}});
-  add("keeper");
-  dropUnmetDependencies(repo(), ProviderIndex(repo()));
-  EXPECT_EQ((Actions{A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::Uninstall, A::None}), actions());
-}
-
-TEST_F(ActionEngine, BundlesWithoutActiveMembers) {
-  Package& emptied = add("emptied", {.isBundle = true});
-  add("m1", {.action = A::Uninstall, .bundle = "emptied"});
-  Package& asleep = add("asleep", {.isBundle = true});
-  add("m2", {.disabled = true, .bundle = "asleep"});
-  Package& dormant = add("dormant", {.action = A::Enable, .disabled = true, .isBundle = true});
-  add("m3", {.disabled = true, .bundle = "dormant"});
-  Package& lively = add("lively", {.isBundle = true});
-  add("m4", {.disabled = true, .bundle = "lively"});
-  add("m5", {.bundle = "lively"});
-  Package& lonely = add("lonely", {.disabled = true, .isBundle = true});
-  Package& again = add("again", {.isBundle = true});
-  add("m6", {.action = A::Enable, .bundle = "again"});  // enabled and asked to be enabled again: it stays
-  settleEmptyBundles(repo());
-  EXPECT_EQ(A::Uninstall, emptied.action);
-  EXPECT_EQ(A::Uninstall, asleep.action);  // enabled, remaining members all disabled
-  EXPECT_EQ(A::None, dormant.action);      // disabled: keeps no pending Enable
-  EXPECT_EQ(A::None, lively.action);
-  EXPECT_EQ(A::Uninstall, lonely.action);  // no member at all
-  EXPECT_EQ(A::None, again.action);
-}
-
-TEST_F(ActionEngine, RefusesToLeaveNothingEnabled) {
-  Package& a = add("a", {.action = A::Uninstall});
-  Package& b = add("b", {.action = A::Disable});
-  add("c", {.disabled = true});
-  EXPECT_FALSE(decideActions(repo(), 1));
-  EXPECT_EQ((Actions{A::None, A::None, A::None}), actions());
-  EXPECT_EQ((Names{"ERROR: can not uninstall or disable all packages"}), log());
-  a.action = A::Uninstall;
-  b.action = A::Disable;
-  EXPECT_FALSE(decideActions(repo(), 0));
-  EXPECT_EQ(1u, log().size());  // not said again at verbosity 0
-
-  repo().reset();
-  EXPECT_TRUE(decideActions(repo(), 1));  // an empty database is not refused
-  EXPECT_TRUE(log().empty());
+// 0 satisfied, 1 no usable provider, 3 only disabled ones; a disabled
+// package being removed still counts as disabled.
+TEST_F(ActionEngine, StatusOfProviders) {
+  const struct {
+    std::vector<Installed> providers;
+    int status;
+  } rows[] = {
+      {{}, 1},
+      {{{.action = A::Disable}, {.disabled = true}}, 3},
+      {{{.action = A::Uninstall}}, 1},
+      {{{.action = A::Uninstall}, {.disabled = true}}, 3},
+      {{{.action = A::Uninstall}, {.action = A::Enable, .disabled = true}}, 0},
+      {{{.action = A::Uninstall, .disabled = true}}, 3},
+      {{{.action = A::Uninstall, .disabled = true}, {}}, 0},
+      {{{.action = A::Enable}}, 0},
+  };
+  for (const auto& row : rows) {
+    fresh();
+    std::vector<Package*> providers;
+    for (const Installed& setup : row.providers) providers.push_back(&add("p", setup));
+    EXPECT_EQ(row.status, dependencyStatus(providers)) << row.providers.size();
+  }
 }
 
 TEST_F(ActionEngine, RemovalsRunLastInstalledFirstAndEnablesInDependencyOrder) {
-  add("a").action = A::Uninstall;
-  add("b").action = A::Disable;
-  add("c");
-  add("d").action = A::Uninstall;
+  addAll({{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c"}, {"d", {.action = A::Uninstall}}});
+  auto labels = [](const std::vector<Package*>& list) {
+    Names result;
+    for (const Package* package : list) result.push_back(package->name);
+    return result;
+  };
   EXPECT_EQ((Names{"d", "b", "a"}), labels(removalList(repo())));
-
-  repo().reset();
-  add("app", {.action = A::Enable, .disabled = true, .dependencies = {rel("lib")}});
-  add("lib", {.action = A::Enable, .disabled = true});
-  add("tool", {.action = A::Enable, .disabled = true, .dependencies = {rel("app")}});
+  fresh();
+  const Installed off{.action = A::Enable, .disabled = true};
+  addAll({{"app", {.action = A::Enable, .disabled = true, .dependencies = {rel("lib")}}}, {"lib", off},
+          {"tool", {.action = A::Enable, .disabled = true, .dependencies = {rel("app")}}}});
   EXPECT_EQ((Names{"lib", "app", "tool"}), labels(enableList(repo())));
-}
-
-TEST_F(ActionEngine, FlaggedStateEnablesOnlyTheLatestBuilds) {
+  // In flagged state only the latest builds are enabled.
+  fresh();
   flaggedState = true;
-  add("keeper");
-  Package& early = add("early", kV1, 10);
-  Package& late = add("late", kV1, 20);
-  early.disabled = late.disabled = true;
-  early.action = late.action = A::Enable;
+  addAll({{"keeper"}, {"early", {.action = A::Enable, .disabled = true, .buildTime = 10}},
+          {"late", {.action = A::Enable, .disabled = true, .buildTime = 20}}});
   ASSERT_TRUE(decideActions(repo(), 1));
   EXPECT_EQ((Names{"late"}), labels(enableList(repo())));
-  EXPECT_EQ(A::Enable, early.action);
+  EXPECT_EQ(A::Enable, repo().packages[1]->action);
   EXPECT_TRUE(log().empty());
+}
+
+// A chain far deeper than the call stack would allow is followed to its end.
+TEST_F(ActionEngine, WalkFollowsChainsDeeperThanTheStackWouldAllow) {
+  const int depth = 100000;
+  add("p0", {.dependencies = {rel("p1")}});
+  for (int i = 1; i < depth; ++i) {
+    Package& next = add("p" + std::to_string(i), {.disabled = true});
+    if (i + 1 < depth) next.dependencies = {rel("p" + std::to_string(i + 1))};
+  }
+  const ProviderIndex index(repo());
+  keepDependencies(repo(), *repo().packages[0], 0, ProviderSource(repo(), &index));
+  for (int i = 1; i < depth; ++i) ASSERT_EQ(A::Enable, repo().packages[i]->action) << i;
 }
 
 // The phases as literally described: every pair for conflicts, and a scan
@@ -185,19 +185,15 @@ void literalConflicts(Repository& repository) {
     if (!isActive(first)) continue;
     for (size_t y = 0; y < packages.size(); ++y) {
       Package& other = *packages[y];
-      if (x == y) continue;
-      if (!(other.disabled ? other.action == A::Enable : other.action == A::None)) continue;
+      if (x == y || !(other.disabled ? other.action == A::Enable : other.action == A::None)) continue;
       if (conflictsWith(first, other)) {
         if (other.action == A::None) other.action = A::Disable;
-        continue;
-      }
-      if (first.action == A::Enable && conflictsWith(other, first)) {
-        if (other.action == A::None) {
-          other.action = A::Disable;
-        } else {
+      } else if (first.action == A::Enable && conflictsWith(other, first)) {
+        if (other.action != A::None) {
           first.action = A::None;
           break;
         }
+        other.action = A::Disable;
       }
     }
   }
@@ -205,17 +201,16 @@ void literalConflicts(Repository& repository) {
 
 void literalUnmet(Repository& repository) {
 restart:
-  for (auto& owned : repository.packages) {
-    Package& package = *owned;
-    for (const Relation& dependency : package.dependencies) {
+  for (auto& package : repository.packages) {
+    for (const Relation& dependency : package->dependencies) {
       const int status = dependencyStatus(repository.findProviders(dependency));
-      if (status == 1 && package.action != A::Uninstall) {
-        package.action = A::Uninstall;
+      const A action = package->action;
+      if (status == 1 && action != A::Uninstall) {
+        package->action = A::Uninstall;
         goto restart;
       }
-      if (status == 3 && package.action != A::Uninstall && package.action != A::Disable &&
-          !(package.disabled && package.action == A::None)) {
-        package.action = A::Disable;
+      if (status == 3 && action != A::Uninstall && action != A::Disable && !(package->disabled && action == A::None)) {
+        package->action = A::Disable;
         goto restart;
       }
     }
@@ -228,8 +223,7 @@ void randomSet(Repository& repository, unsigned seed) {
   const char* names[] = {"a", "b", "c", "d", "e", "f", "g", "h"};
   const char* features[] = {"x", "y", "z"};
   repository.reset();
-  const int count = 4 + pick(14);
-  for (int i = 0; i < count; ++i) {
+  for (int i = 4 + pick(14); i > 0; --i) {
     auto package = std::make_unique<Package>(names[pick(8)]);
     package->version = makeVersion(1 + pick(3), 0, Final, 0);
     package->buildTime = 100;
@@ -262,8 +256,7 @@ TEST_F(ActionEngine, IndexedPhasesDecideAsTheLiteralScans) {
     randomSet(repo(), seed);
     settleConflicts(repo(), 0);
     ASSERT_EQ(expectConflicts, actions()) << "conflicts, seed " << seed;
-    const ProviderIndex index(repo());
-    dropUnmetDependencies(repo(), index);
+    dropUnmetDependencies(repo(), ProviderIndex(repo()));
     ASSERT_EQ(expectUnmet, actions()) << "unmet dependencies, seed " << seed;
   }
 }

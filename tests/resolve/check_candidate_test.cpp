@@ -1,6 +1,7 @@
+// Whether a candidate may be installed: the outcome bits and the one message
+// a check prints (for the first outcome the caller does not tolerate).
 #include <cstdlib>
 
-#include "resolve/check_candidate.h"
 #include "resolve_fixture.h"
 
 namespace {
@@ -11,142 +12,95 @@ class CheckCandidate : public ResolveTest {
     unsetenv("minversion");
     ResolveTest::TearDown();
   }
-  static PackageInfo candidate(const std::string& name, Version version = kV1, uint32_t buildTime = 100) {
-    PackageInfo info(name);
-    info.version = version;
-    info.buildTime = buildTime;
-    return info;
-  }
 };
 
-TEST_F(CheckCandidate, ComparesWithTheInstalledPackageOfTheSameName) {
-  add("a", kV2);
-  EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate("b")));
-  EXPECT_EQ(kOutcomeNewer, checkCandidate(repo(), 0, candidate("a", kV3)));
-  EXPECT_TRUE(log().empty());  // a plain upgrade explains nothing
+constexpr uint32_t N = kOutcomeNewer, O = kOutcomeOlder, R = kOutcomeRefused, C = kOutcomeConflicts,
+                   E = kOutcomeEqual;
+enum Context { kPlain, kFlagged, kMinimum, kQuiet };
 
-  EXPECT_EQ(kOutcomeOlder, checkCandidate(repo(), 0, candidate("a", kV1)));
-  EXPECT_EQ(kOutcomeEqual, checkCandidate(repo(), 0, candidate("a", kV2)));
-  ASSERT_EQ(2u, log().size());
-  EXPECT_EQ("WARNING: omitting package a-1.0: newer package a-2.0 is already installed", log()[0]);
-  EXPECT_EQ("WARNING: omitting package a-2.0: it is already installed", log()[1]);
+struct Candidate {
+  const char* name;
+  Version version = kV1;
+  uint32_t buildTime = 100;
+  const char* architecture = "";
+  std::vector<Relation> dependencies = {};
+};
+struct Row {
+  std::vector<Named> installed;
+  Candidate candidate;
+  uint32_t tolerated, outcome;
+  std::string message = "";
+  Context context = kPlain;
+};
 
-  // Tolerated outcomes are reported in the result but not printed.
-  EXPECT_EQ(kOutcomeOlder, checkCandidate(repo(), kOutcomeOlder, candidate("a", kV1)));
-  EXPECT_EQ(kOutcomeEqual, checkCandidate(repo(), kOutcomeEqual, candidate("a", kV2)));
-  EXPECT_EQ(2u, log().size());
-}
+const std::vector<Named> kA2 = {{"a", {.version = kV2}}};
+const std::vector<Named> kA200 = {{"a", {.buildTime = 200}}};
+const std::vector<Named> kA2AndRival = {{"a", {.version = kV2}}, {"rival", {.conflicts = {rel("a")}}}};
+const std::string kMissing = "ERROR: can not install a-1.0: missing is not installed, but is required";
+const std::string kArm = "ERROR: can not install a-1.0: it is not made for mipsbe, but for arm";
+const std::string kNewerThere = "WARNING: omitting package a-1.0: newer package a-2.0 is already installed";
 
-TEST_F(CheckCandidate, EqualVersionIsDecidedByBuildTimeAndBrandingNeverCompared) {
-  add("a", kV1, 100);
-  EXPECT_EQ(kOutcomeNewer, checkCandidate(repo(), 0, candidate("a", kV1, 101)));
-  EXPECT_EQ(kOutcomeOlder, checkCandidate(repo(), kOutcomeOlder, candidate("a", kV1, 99)));
-  add("branding", kV1, 500);
-  flaggedState = true;
-  EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate("branding", kV1, 100)));
-  EXPECT_TRUE(log().empty());
-}
+const Row kRows[] = {
+    {kA2, {"b"}, 0, 0},
+    {kA2, {"a", kV3}, 0, N},  // a plain upgrade explains nothing
+    {kA2, {"a"}, 0, O, kNewerThere},
+    {kA2, {"a", kV2}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
+    {kA2, {"a"}, O, O},
+    {kA2, {"a", kV2}, E, E},
+    {{{"a"}}, {"a", kV1, 101}, 0, N},  // equal versions: the build time decides
+    {{{"a"}}, {"a", kV1, 99}, O, O},
+    {{{"branding", {.buildTime = 500}}}, {"branding"}, 0, 0, "", kFlagged},  // never compared
+    // Only a downgrade run explains a skipped newer package.
+    {kA2, {"a", kV3}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},
+    {kA2, {"a", kV3}, O | N, N},
+    // Flagged state refuses older builds whatever is tolerated; build times decide.
+    {kA200, {"a", kV2, 150}, ~0u, R | C | N, "WARNING: cannot install older a-2.0: router in flagged state", kFlagged},
+    {kA200, {"a", kV1, 150}, 0, R | C | O, "WARNING: cannot install older a-1.0: router in flagged state", kFlagged},
+    {kA200, {"a", kV1, 200}, E, E, "", kFlagged},
+    // The minimum system version binds "system" and "tarnwick*" only.
+    {{}, {"system"}, 0, R, "ERROR: omitting package system-1.0: min Tarnwick version is 2.0", kMinimum},
+    {{}, {"tarnwick-x"}, 0, R, "ERROR: omitting package tarnwick-x-1.0: min Tarnwick version is 2.0", kMinimum},
+    {{}, {"tarnwick"}, R, R, "", kMinimum},
+    {{}, {"tarnwick", kV2}, 0, 0, "", kMinimum},
+    {{}, {"systemd"}, 0, 0, "", kMinimum},
+    {{}, {"tarnwic"}, 0, 0, "", kMinimum},
+    {{}, {"a", kV1, 100, "arm"}, 0, R, kArm},
+    {{}, {"a", kV1, 100, "mipsbe"}, 0, 0},
+    {{}, {"a", kV1, 100, "mips"}, R, R},  // a prefix is another architecture
+    // Any installed provider counts; only the first missing one is named.
+    {{{"lib", {.action = A::Uninstall, .disabled = true}}},
+     {"a", kV1, 100, "", {rel("lib"), rel("x", kV2), rel("y")}}, 0, R,
+     "ERROR: can not install a-1.0: x-2.0 is not installed, but is required"},
+    {{{"rival", {.disabled = true, .conflicts = {rel("a")}}}}, {"a"}, 0, 0},  // only enabled ones conflict
+    {{{"rival", {.conflicts = {rel("a")}}}}, {"a"}, 0, C, "ERROR: can not install a-1.0: it conflicts with rival-1.0"},
+    {{{"rival", {.conflicts = {rel("a")}}}}, {"a"}, C, C},
+    // Every check runs; the first untolerated outcome speaks.
+    {kA2AndRival, {"a", kV1, 100, "arm", {rel("missing")}}, 0, O | R | C, kNewerThere},
+    {kA2AndRival, {"a", kV1, 100, "arm", {rel("missing")}}, O, O | R | C, kArm},
+    {kA2AndRival, {"a", kV1, 100, "", {rel("missing")}}, O, O | R | C, kMissing},
+    {kA2, {"a"}, 0, O, "", kQuiet},
+};
 
-TEST_F(CheckCandidate, DowngradeRunExplainsASkippedNewerPackage) {
-  add("a", kV2);
-  EXPECT_EQ(kOutcomeNewer, checkCandidate(repo(), kOutcomeOlder, candidate("a", kV3)));
-  ASSERT_EQ(1u, log().size());
-  EXPECT_EQ("WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)", log()[0]);
-  EXPECT_EQ(kOutcomeNewer, checkCandidate(repo(), kOutcomeOlder | kOutcomeNewer, candidate("a", kV3)));
-  EXPECT_EQ(1u, log().size());
-}
-
-TEST_F(CheckCandidate, FlaggedStateRefusesOlderBuildsWhateverIsTolerated) {
-  add("a", kV1, 200);
-  flaggedState = true;
-  // A higher version built earlier is still refused: build times decide.
-  EXPECT_EQ(kOutcomeRefused | kOutcomeConflicts | kOutcomeNewer,
-            checkCandidate(repo(), 0xFFFFFFFFu, candidate("a", kV2, 150)));
-  EXPECT_EQ(kOutcomeRefused | kOutcomeConflicts | kOutcomeOlder, checkCandidate(repo(), 0, candidate("a", kV1, 150)));
-  ASSERT_EQ(2u, log().size());
-  EXPECT_EQ("WARNING: cannot install older a-2.0: router in flagged state", log()[0]);
-  EXPECT_EQ("WARNING: cannot install older a-1.0: router in flagged state", log()[1]);  // the only message
-
-  EXPECT_EQ(kOutcomeEqual, checkCandidate(repo(), kOutcomeEqual, candidate("a", kV1, 200)));
-  EXPECT_EQ(2u, log().size());
-}
-
-TEST_F(CheckCandidate, MinimumSystemVersionAppliesToSystemAndTarnwickNames) {
-  setenv("minversion", std::to_string(kV2).c_str(), 1);
-  for (const char* name : {"system", "tarnwick", "tarnwick-extra"}) {
-    EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), 0, candidate(name, kV1))) << name;
-    EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate(name, kV2))) << name;
+TEST_F(CheckCandidate, Decisions) {
+  int index = 0;
+  for (const Row& row : kRows) {
+    fresh();
+    console_.str("");
+    addAll(row.installed);
+    flaggedState = row.context == kFlagged;
+    repo().quiet = row.context == kQuiet;
+    if (row.context == kMinimum) setenv("minversion", std::to_string(kV2).c_str(), 1);
+    PackageInfo candidate(row.candidate.name);
+    candidate.version = row.candidate.version;
+    candidate.buildTime = row.candidate.buildTime;
+    candidate.architecture = row.candidate.architecture;
+    candidate.dependencies = row.candidate.dependencies;
+    EXPECT_EQ(row.outcome, checkCandidate(repo(), row.tolerated, candidate)) << "row " << index;
+    EXPECT_EQ(row.message.empty() ? Names{} : Names{row.message}, log()) << "row " << index;
+    if (row.context == kQuiet) { EXPECT_EQ("", console_.str()); }
+    unsetenv("minversion");
+    ++index;
   }
-  for (const char* name : {"systemd", "system2", "tarnwic", "sys"}) {
-    EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate(name, kV1))) << name;
-  }
-  ASSERT_EQ(3u, log().size());
-  EXPECT_EQ("ERROR: omitting package system-1.0: min Tarnwick version is 2.0", log()[0]);
-  EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), kOutcomeRefused, candidate("system", kV1)));
-  EXPECT_EQ(3u, log().size());
-}
-
-TEST_F(CheckCandidate, ArchitectureMustMatchWhenGiven) {
-  PackageInfo other = candidate("a");
-  other.architecture = "arm";
-  EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), 0, other));
-  ASSERT_EQ(1u, log().size());
-  EXPECT_EQ("ERROR: can not install a-1.0: it is not made for mipsbe, but for arm", log()[0]);
-  other.architecture = "mipsbe";
-  EXPECT_EQ(0u, checkCandidate(repo(), 0, other));
-  other.architecture = "";
-  EXPECT_EQ(0u, checkCandidate(repo(), 0, other));
-  other.architecture = "mips";  // a prefix is another architecture
-  EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), kOutcomeRefused, other));
-}
-
-TEST_F(CheckCandidate, OnlyTheFirstMissingDependencyIsReported) {
-  add("lib", {.action = A::Uninstall, .disabled = true});  // still counts here
-  PackageInfo info = candidate("a");
-  info.dependencies = {rel("lib"), rel("x", kV2), rel("y")};
-  EXPECT_EQ(kOutcomeRefused, checkCandidate(repo(), 0, info));
-  ASSERT_EQ(1u, log().size());
-  EXPECT_EQ("ERROR: can not install a-1.0: x-2.0 is not installed, but is required", log()[0]);
-}
-
-TEST_F(CheckCandidate, ConflictsCountOnlyWithEnabledPackages) {
-  Package& rival = add("rival", {.disabled = true, .conflicts = {rel("a")}});
-  EXPECT_EQ(0u, checkCandidate(repo(), 0, candidate("a")));
-  rival.disabled = false;
-  EXPECT_EQ(kOutcomeConflicts, checkCandidate(repo(), 0, candidate("a")));
-  ASSERT_EQ(1u, log().size());
-  EXPECT_EQ("ERROR: can not install a-1.0: it conflicts with rival-1.0", log()[0]);
-  EXPECT_EQ(kOutcomeConflicts, checkCandidate(repo(), kOutcomeConflicts, candidate("a")));
-  EXPECT_EQ(1u, log().size());
-}
-
-TEST_F(CheckCandidate, PrintsOnlyTheFirstUntoleratedOutcome) {
-  add("a", kV2);
-  add("rival", {.conflicts = {rel("a")}});
-  PackageInfo info = candidate("a", kV1);
-  info.architecture = "arm";
-  info.dependencies = {rel("missing")};
-  EXPECT_EQ(kOutcomeOlder | kOutcomeRefused | kOutcomeConflicts, checkCandidate(repo(), 0, info));
-  ASSERT_EQ(1u, log().size());
-  EXPECT_EQ("WARNING: omitting package a-1.0: newer package a-2.0 is already installed", log()[0]);
-
-  // With the first outcome tolerated, the next one speaks; later ones stay silent.
-  EXPECT_EQ(kOutcomeOlder | kOutcomeRefused | kOutcomeConflicts, checkCandidate(repo(), kOutcomeOlder, info));
-  ASSERT_EQ(2u, log().size());
-  EXPECT_EQ("ERROR: can not install a-1.0: it is not made for mipsbe, but for arm", log()[1]);
-
-  info.architecture.clear();
-  EXPECT_EQ(kOutcomeOlder | kOutcomeRefused | kOutcomeConflicts, checkCandidate(repo(), kOutcomeOlder, info));
-  ASSERT_EQ(3u, log().size());
-  EXPECT_EQ("ERROR: can not install a-1.0: missing is not installed, but is required", log()[2]);
-}
-
-TEST_F(CheckCandidate, QuietRunPrintsNothing) {
-  add("a", kV2);
-  repo().quiet = true;
-  EXPECT_EQ(kOutcomeOlder, checkCandidate(repo(), 0, candidate("a", kV1)));
-  EXPECT_TRUE(log().empty());
-  EXPECT_EQ("", console());
 }
 
 }  // namespace

@@ -122,6 +122,10 @@ TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
     stageMove(set, "/tmp/new", "/tmp/" + longName);
     EXPECT_EQ(committed(set), "refused: could not create /tmp/" + longName + ": File name too long");
     EXPECT_FALSE(pathExists("/flash/.installer/commit"));
+    StagedChanges longest;  // the longest name there may be
+    stageMove(longest, "/tmp/new", "/tmp/" + longName.substr(1));
+    EXPECT_EQ(committed(longest), "");
+    EXPECT_EQ(readFile("/tmp/" + longName.substr(1)), "new");
   }));
 }
 
@@ -147,7 +151,11 @@ TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
         EXPECT_FALSE(pathExists(d + "src"));
         EXPECT_TRUE(pathExists(d + "small"));
         EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{});
-        // A directory or a dangling link cannot be copied: refused whole.
+        // A temporary that is gone, a directory or a dangling link cannot be
+        // copied: refused whole.
+        StagedChanges vanished;
+        stageChange(vanished, d + "mnt/a", ChangeKind::MoveTemporary, d + "gone");
+        EXPECT_EQ(committed(vanished), "refused: could not create /tmp/mnt/a: No such file or directory");
         mkdir((d + "srcdir").c_str(), 0755);
         symlink("nothing", (d + "dangling").c_str());
         for (const char* source : {"srcdir", "dangling"}) {

@@ -40,7 +40,7 @@ TEST(Manifest, WrittenInTargetOrderAndReadBack) {
 
 TEST(Manifest, ReadingRules) {
   const struct {
-    const char* content;
+    std::string content;
     bool result;
     std::vector<std::string> keys;
   } cases[] = {
@@ -64,6 +64,9 @@ TEST(Manifest, ReadingRules) {
       // Every staged change lies below "/flash"; a line for another place is
       // passed over.
       {"U /etc/passwd\nM /rw/x /flash/a\nU /flash/c\n", true, {"/flash/c"}},
+      // Junk after good lines: the lines before it still count.
+      {std::string("U /flash/a\nM /flash/b /c\n\xff\x00\x01junk\nU /flash/d\n", 30), false, {"/flash/a", "/flash/b"}},
+      {"U /flash/a\n" + std::string(100000, 'j'), false, {"/flash/a"}},
   };
   ScratchRoot root;
   const std::string path = root.host("/ram/MANIFEST");
