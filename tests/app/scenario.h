@@ -1,13 +1,14 @@
-// One run of the real installer on a scratch root, described as a table row:
-// what is installed first, what is uploaded, piped in or placed, the words
-// and environment, and what must come out: the exit status, the whole plain
-// output, and the whole flash tree.
+// One run of the real installer on a scratch root as a table row: what is
+// installed first, what is placed, uploaded or piped in, the words and the
+// environment; and what must come out: the exit status, the whole plain
+// output, the whole flash tree and the post-install log.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <optional>
 
+#include "staging/atomic_writer.h"
 #include "support/fixtures.h"
 
 namespace scenario {
@@ -16,9 +17,9 @@ using namespace fixtures;
 using Tree = std::map<std::string, std::string>;
 using Files = std::vector<std::pair<std::string, std::string>>;  // upload name or router path, bytes
 
-inline const std::string kGone = "<gone>";
-inline const std::string kUnchecked = "<unchecked>";
+inline const std::string kGone = "<gone>", kUnchecked = "<unchecked>";
 inline const Tree kMarker = {{"/flash/PCKGS_CHANGED", ""}};
+inline const std::vector<std::string> kPipe = {"-"};
 
 struct Row {
   const char* what;
@@ -29,10 +30,10 @@ struct Row {
   std::string input = {};
   std::map<std::string, std::string> env = {};
   int status = 0;
-  std::string out = {};            // the whole plain output
-  std::optional<Tree> flash = {};  // the whole flash tree after the run; unset: as before it
-  Tree also = {};                  // other router paths -> bytes (kGone: absent)
-  std::optional<std::string> log = {};  // the whole post-install log; unset: the old log, then the run's messages
+  std::string out = {};                 // the whole plain output
+  std::optional<Tree> flash = {};       // the whole flash tree after the run; unset: as before it
+  Tree also = {};                       // other router paths -> bytes (kGone: absent)
+  std::optional<std::string> log = {};  // the whole post-install log; unset: the old log, then the messages
   std::vector<std::pair<std::string, std::string>> mounts = {};  // tmpfs {router path, size}
   std::function<void(ScratchRoot&)> prepare = {};                 // after the setup, inside the mounts
 };
@@ -43,15 +44,21 @@ inline Tree operator+(Tree a, const Tree& b) {
   return a;
 }
 
-// A package of the given files, built at time 1000 and signed.
+// A package of the given files, built at time 1000 and signed; with() changes it in place.
 inline qpk::PackageSpec S(const std::string& name, const char* versionText, const Tree& files = {}) {
   std::vector<qpk::FileEntry> entries;
   for (const auto& [path, data] : files) entries.push_back(file(path, data));
   return spec(name, versionText, entries);
 }
+template <typename Spec, typename Change>
+Spec with(Spec s, const Change& change) {
+  change(s);
+  return s;
+}
 inline std::string pack(const std::string& name, const char* versionText, const Tree& files = {}) {
   return build(S(name, versionText, files));
 }
+inline Files base() { return {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}}; }
 
 // A recorded entry with the files it put below "/flash" (paths given without
 // "/flash"), plus more files of the entry folder by name.
@@ -65,8 +72,8 @@ inline Tree entry(const std::string& name, const char* versionText, const Tree& 
   for (const auto& [leaf, data] : more) tree[dir + leaf] = data;
   return tree;
 }
-// An entry kept as its stored image (a package with a blob, or a bundle),
-// with the files it put below "/flash".
+inline const Tree kBase = entry("base", "1.0", {{"/bin/base", "b"}});
+// An entry kept as its stored image (a package with a blob, or a bundle), with the files it put below "/flash".
 inline Tree imaged(const std::string& name, const std::string& image, const Tree& files = {}) {
   Tree tree = {{"/flash/var/pdb/" + name + "/image", image}};
   for (const auto& [path, data] : files) tree["/flash" + path] = data;
@@ -80,21 +87,15 @@ inline std::string stream(const std::vector<std::pair<uint16_t, std::string>>& p
   return writer.finish();
 }
 
-inline void place(ScratchRoot& root, const std::string& path, const std::string& bytes) {
-  if (bytes == kGone) {
-    root.remove(path);
-  } else if (path.back() == '/') {
-    ASSERT_EQ(runProgram({"/bin/mkdir", "-p", root.host(path)}, {}, "").status, 0);
-  } else {
-    root.write(path, bytes);
-  }
-}
-
 inline void play(const Row& row) {
   ScratchRoot root;
   const auto body = [&] {
     if (!row.first.empty()) installFirst(root, row.first);
-    for (const auto& [path, bytes] : row.setup) place(root, path, bytes);
+    for (const auto& [path, bytes] : row.setup) {
+      if (bytes == kGone) root.remove(path);
+      else if (path.back() == '/') makeDirectories(root.host(path));
+      else root.write(path, bytes);
+    }
     if (row.prepare) row.prepare(root);
     for (const auto& [name, bytes] : row.uploads) name[0] == '/' ? root.write(name, bytes) : (void)upload(root, name, bytes);
     const Tree before = flashTree(root);
@@ -102,13 +103,9 @@ inline void play(const Row& row) {
     const RunResult run = root.run(row.args, row.env, row.input);
     EXPECT_EQ(run.status, row.status) << row.what;
     EXPECT_EQ(run.outPlain, row.out) << row.what;
-    const Tree after = flashTree(root);
-    EXPECT_EQ(differences(row.flash.value_or(before), after), std::vector<std::string>{}) << row.what;
-    if (getenv("DUMP")) for (const auto& d : differences(row.flash.value_or(before), after)) { std::string p = d.substr(1); std::cerr << "  " << d << " = " << ::testing::PrintToString(after.count(p) ? after.at(p).substr(0, 80) : std::string("<absent>")) << "\n"; }
-    for (const auto& [path, bytes] : row.also) {
-      EXPECT_EQ(root.exists(path) ? root.read(path) : kGone, bytes) << row.what << ": " << path;
-    }
-    // Every message of the run is appended to the log; the resumption line is no message.
+    EXPECT_EQ(differences(row.flash.value_or(before), flashTree(root)), std::vector<std::string>{}) << row.what;
+    for (const auto& [path, bytes] : row.also) EXPECT_EQ(root.exists(path) ? root.read(path) : kGone, bytes) << path;
+    // Every message of the run joins the log; the resumption line is no message.
     std::string messages = row.out;
     if (messages.rfind("\nResuming upgrade...\n", 0) == 0) messages.erase(0, 21);
     if (row.log != kUnchecked) {

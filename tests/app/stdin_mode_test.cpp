@@ -7,136 +7,101 @@ using namespace scenario;
 
 namespace {
 
-const std::vector<std::string> kPipe = {"-"};
-
-// Standard input runs: what goes in, and the exit status of what does not.
+// Standard input runs: what goes in (nothing is printed then), and the exit
+// status of what does not.
 TEST(StandardInput, Scenarios) {
   const Tree hello10Files = {{"/bin/hello", "#!/bin/sh\n"}, {"/etc/old", std::string("a\0b", 3)}};
-  const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
-  const Files base = {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}};
-  const Tree hello10Tree = entry("hello", "1.0", hello10Files);
   const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
-  qpk::PackageSpec first = S("first", "1.0", {{"/bin/first", "1"}});
-  first.conflicts.push_back(relation("second"));
-  qpk::PackageSpec recorded = S("hello", "1.0", {{"/bin/hello", "one"}});
-  recorded.blob = "first";
-  qpk::PackageSpec unrecorded = S("hello", "2.0", {{"/bin/extra", "more"}});
-  unrecorded.magic = UnrecordedMagic;
-  unrecorded.blob = "second";
-  qpk::PackageSpec boot = S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}});
-  boot.flags = kFlagBootImage;
-  boot.blob = std::string(10000, 'b');
-  qpk::BundleSpec listed = bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), S("beta", "1.0", {{"/bin/beta", "b"}})});
-  listed.memberList = std::vector<Relation>{relation("beta")};
+  const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
+  const Tree changed = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker;
+  const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), [](auto& s) { s.blob = "1"; }));
+  const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
+    s.flags = kFlagBootImage;
+    s.blob = std::string(10000, 'b');
+  }));
+  const auto needs = [](const char* name) { return [name](auto& s) { s.dependencies.push_back(relation(name)); }; };
+  const std::string listed = buildBundle(with(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), S("beta", "1.0", {{"/bin/beta", "b"}})}),
+                                              [](auto& b) { b.memberList = std::vector<Relation>{relation("beta")}; }));
   const std::string bun11 = buildBundle(bundle("bun", "1.1", {S("alpha", "1.1", {{"/bin/alpha", "a2"}})}));
-  qpk::PackageSpec needy = S("needy", "1.0", {{"/bin/needy", "n"}});
-  needy.dependencies.push_back(relation("missing"));
-  qpk::PackageSpec needyBlob = needy;
-  needyBlob.blob = "opaque";
   const std::string bun10 = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}})}));
+  // alpha is listed and needed by the unlisted beta: the engine enables it
+  // against its blocker; nothing may be written for the nameless blocker.
+  const std::string blocked =
+      buildBundle(with(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), with(S("beta", "1.0", {{"/bin/beta", "b"}}), needs("alpha"))}),
+                       [](auto& b) { b.memberList = std::vector<Relation>{relation("alpha")}; }));
+  const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), S("b", "1.0", {{"/bin/b", "b"}})}));
+  const std::string bootBundle = buildBundle(
+      bundle("bun", "1.0", {with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), [](auto& s) { s.flags = kFlagBootImage; }), S("b", "1.0", {{"/bin/b", "b"}})}));
   qpk::SigningKeys wrong = keys();
   wrong.eddsaSeed[0] ^= 1;
   wrong.hasLegacy = false;
-  qpk::PackageSpec forged = S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}});
-  forged.blob = "opaque";
-  // alpha is listed and needed by the unlisted beta: the engine enables it
-  // against its blocker; nothing may be written for the nameless blocker.
-  qpk::PackageSpec needsAlpha = S("beta", "1.0", {{"/bin/beta", "b"}});
-  needsAlpha.dependencies.push_back(relation("alpha"));
-  qpk::BundleSpec blocked = bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), needsAlpha});
-  blocked.memberList = std::vector<Relation>{relation("alpha")};
-  qpk::PackageSpec kernelMember = S("kernel", "1.0", {{"/bin/kernel", "k"}});
-  kernelMember.flags = kFlagBootImage;
-  const std::string bootBundle = buildBundle(bundle("bun", "1.0", {kernelMember, S("b", "1.0", {{"/bin/b", "b"}})}));
-  qpk::PackageSpec oldSystem = S("system", "6.40");
-  oldSystem.dependencies.push_back(relation("missing"));
-  qpk::PackageSpec unsignedPackage = S("other", "1.0");
-  unsignedPackage.signature = qpk::SignatureForm::None;
-  qpk::PackageSpec libfoo = S("pkg", "1.0", {{"/bin/pkg", "1"}});
-  libfoo.provides.push_back(relation("libfoo"));
-  qpk::PackageSpec needsLibfoo = S("pkg", "2.0", {{"/bin/pkg", "2"}});
-  needsLibfoo.dependencies.push_back(relation("libfoo"));
-  const std::string olderMember =
-      buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), S("b", "1.0", {{"/bin/b", "b"}})}));
-  const std::string recordedFile = build(recorded), bootFile = build(boot);
-  const std::string listedFile = buildBundle(listed), blockedFile = buildBundle(blocked);
+  const Tree inBun = {{"bundle", "bun\n"}};
   const Row rows[] = {
-      {.what = "upgrade", .first = hello10, .args = kPipe, .input = pack("hello", "1.1", hello11Files), .flash = entry("hello", "1.1", hello11Files) + kMarker},
+      {.what = "upgrade", .first = hello10, .args = kPipe, .input = pack("hello", "1.1", hello11Files),
+       .flash = entry("hello", "1.1", hello11Files) + kMarker},
       {.what = "equal version", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}}, .args = kPipe,
-       .input = hello10[0].second, .out = "WARNING: omitting package hello-1.0: it is already installed\n",
-       .flash = hello10Tree + Tree{{"/flash/bin/hello", "changed"}} + kMarker},
+       .input = hello10[0].second, .out = "WARNING: omitting package hello-1.0: it is already installed\n", .flash = changed},
       // Counted as installed, nothing unpacked.
       {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
-       .args = {"--reinstall", "-"}, .input = hello10[0].second,
-       .out = "\nResuming upgrade...\ninstalled hello-1.0\n", .flash = hello10Tree + Tree{{"/flash/bin/hello", "changed"}} + kMarker},
-      {.what = "a conflicting package goes in disabled", .first = {{"f.qpk", build(first)}}, .args = kPipe,
-       .input = pack("second", "1.0", {{"/bin/second", "2"}}),
+       .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n", .flash = changed},
+      {.what = "a conflicting package goes in disabled",
+       .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), [](auto& s) { s.conflicts = {relation("second")}; }))}},
+       .args = kPipe, .input = pack("second", "1.0", {{"/bin/second", "2"}}),
        .flash = entry("first", "1.0", {{"/bin/first", "1"}}, {{"conflicts", "second 0 0\n"}}) + kMarker +
                 entry("second", "1.0", {{"/x/second/bin/second", "2"}}, {{"disabled", "auto\n"}})},
-      {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recordedFile}},
-       .args = kPipe, .input = build(unrecorded),
-       .flash = imaged("hello", recordedFile, {{"/bin/hello", "one"}}) +
-                Tree{{"/flash/bin/extra", "more"}} + kMarker},
-      {.what = "a boot image package without the variable", .args = kPipe, .input = bootFile,
-       .flash = imaged("kernel", bootFile, {{"/boot/kernel", "vmlinux"}}) +
-                Tree{{"/flash/UPGRADED", ""}} + kMarker},
-      {.what = "with the variable", .args = kPipe, .input = bootFile, .env = {{"bootimage", "1"}},
-       .flash = imaged("kernel", "-> /flash/bootimage") +
-                Tree{{"/flash/bootimage", bootFile}, {"/flash/UPGRADED", ""}} + kMarker},
+      {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recorded}}, .args = kPipe,
+       .input = build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) {
+         s.magic = UnrecordedMagic;
+         s.blob = "2";
+       })),
+       .flash = imaged("hello", recorded, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker},
+      {.what = "a boot image package without the variable", .args = kPipe, .input = boot,
+       .flash = imaged("kernel", boot, {{"/boot/kernel", "vmlinux"}}) + Tree{{"/flash/UPGRADED", ""}} + kMarker},
+      {.what = "with the variable", .args = kPipe, .input = boot, .env = {{"bootimage", "1"}},
+       .flash = imaged("kernel", "-> /flash/bootimage") + Tree{{"/flash/bootimage", boot}, {"/flash/UPGRADED", ""}} + kMarker},
       // Listed members come out disabled; the bundle keeps the stream as its image.
-      {.what = "a bundle with a member list", .args = kPipe, .input = listedFile,
-       .flash = entry("alpha", "1.0", {{"/bin/alpha", "a"}}, {{"bundle", "bun\n"}}) +
-                entry("beta", "1.0", {{"/x/beta/bin/beta", "b"}}, {{"bundle", "bun\n"}, {"disabled", "auto\n"}}) +
-                imaged("bun", listedFile) + kMarker},
-      {.what = "a new version dropping a member", .first = {{"b.qpk", listedFile}}, .args = kPipe,
-       .input = bun11,
-       .flash = entry("alpha", "1.1", {{"/bin/alpha", "a2"}}, {{"bundle", "bun\n"}}) + imaged("bun", bun11) +
-                kMarker},
-      {.what = "blockers of a member list never reach the database", .args = kPipe, .input = blockedFile,
-       .flash = entry("alpha", "1.0", {{"/x/alpha/bin/alpha", "a"}}, {{"bundle", "bun\n"}}) +
-                entry("beta", "1.0", {{"/bin/beta", "b"}}, {{"bundle", "bun\n"}, {"deps", "alpha 0 0\n"}}) +
-                imaged("bun", blockedFile) + kMarker},
+      {.what = "a bundle with a member list", .args = kPipe, .input = listed,
+       .flash = entry("alpha", "1.0", {{"/bin/alpha", "a"}}, inBun) + imaged("bun", listed) + kMarker +
+                entry("beta", "1.0", {{"/x/beta/bin/beta", "b"}}, inBun + Tree{{"disabled", "auto\n"}})},
+      {.what = "a new version dropping a member", .first = {{"b.qpk", listed}}, .args = kPipe, .input = bun11,
+       .flash = entry("alpha", "1.1", {{"/bin/alpha", "a2"}}, inBun) + imaged("bun", bun11) + kMarker},
+      {.what = "blockers of a member list never reach the database", .args = kPipe, .input = blocked,
+       .flash = entry("alpha", "1.0", {{"/x/alpha/bin/alpha", "a"}}, inBun) + imaged("bun", blocked) + kMarker +
+                entry("beta", "1.0", {{"/bin/beta", "b"}}, inBun + Tree{{"deps", "alpha 0 0\n"}})},
       {.what = "a member older than the installed package is passed over",
-       .first = {{"a.qpk", pack("alpha", "2.0", {{"/bin/alpha", "2"}})}}, .args = kPipe,
-       .input = olderMember,
-       .flash = entry("alpha", "2.0", {{"/bin/alpha", "2"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, {{"bundle", "bun\n"}}) +
-                imaged("bun", olderMember) + kMarker},
+       .first = {{"a.qpk", pack("alpha", "2.0", {{"/bin/alpha", "2"}})}}, .args = kPipe, .input = older,
+       .flash = entry("alpha", "2.0", {{"/bin/alpha", "2"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + imaged("bun", older) + kMarker},
       {.what = "a boot image member makes the bundle the boot image", .args = kPipe, .input = bootBundle,
        .env = {{"bootimage", "1"}},
-       .flash = entry("kernel", "1.0", {}, {{"bundle", "bun\n"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, {{"bundle", "bun\n"}}) +
-                imaged("bun", "-> /flash/bootimage") + Tree{{"/flash/bootimage", bootBundle}, {"/flash/UPGRADED", ""}} +
-                kMarker},
+       .flash = entry("kernel", "1.0", {}, inBun) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + imaged("bun", "-> /flash/bootimage") +
+                Tree{{"/flash/bootimage", bootBundle}, {"/flash/UPGRADED", ""}} + kMarker},
       {.what = "branding sets both markers", .args = kPipe, .input = pack("branding", "1.0"),
        .flash = entry("branding", "1.0", {}) + Tree{{"/flash/UPGRADED", ""}, {"/flash/BRANDING_INSTALLED", ""}} + kMarker},
       // A system of major 6 or less asks for a conversion even when refused.
-      {.what = "old system", .args = kPipe, .input = build(oldSystem), .status = 1,
-       .out = "ERROR: can not install system-6.40: missing is not installed, but is required\n",
-       .also = {{"/rw/CONVERT", ""}}},
-      {.what = "new system", .args = kPipe, .input = pack("system", "7.1"),
-       .flash = entry("system", "7.1", {}) + kMarker, .also = {{"/rw/CONVERT", kGone}}},
-      {.what = "unsigned", .args = kPipe, .input = build(unsignedPackage), .status = 1,
-       .out = "ERROR: installation of other-1.0 failed: broken package\n"},
-      // The exit statuses: 1 a package that cannot go in, 3 a bundle without members, 2 one already installed.
-      {.what = "a missing dependency", .args = kPipe, .input = build(needy), .status = 1,
-       .out = "ERROR: can not install needy-1.0: missing is not installed, but is required\n"},
-      {.what = "and a blob: no image copy stays", .args = kPipe, .input = build(needyBlob), .status = 1,
-       .out = "ERROR: can not install needy-1.0: missing is not installed, but is required\n"},
-      {.what = "a bundle without members", .args = kPipe, .input = buildBundle(bundle("bun", "1.0", {})), .status = 3,
-       .out = "ERROR: installation of bun-1.0 failed: broken package\n"},
+      {.what = "old system", .args = kPipe, .input = build(with(S("system", "6.40"), needs("missing"))), .status = 1,
+       .out = "ERROR: can not install system-6.40: missing is not installed, but is required\n", .also = {{"/rw/CONVERT", ""}}},
+      {.what = "new system", .args = kPipe, .input = pack("system", "7.1"), .flash = entry("system", "7.1", {}) + kMarker,
+       .also = {{"/rw/CONVERT", kGone}}},
+      {.what = "unsigned", .args = kPipe, .input = build(with(S("other", "1.0"), [](auto& s) { s.signature = qpk::SignatureForm::None; })),
+       .status = 1, .out = "ERROR: installation of other-1.0 failed: broken package\n"},
+      // The exit statuses: 1 a package that cannot go in, 2 a bundle already installed.
+      {.what = "a missing dependency", .args = kPipe, .input = build(with(S("needy", "1.0", {{"/bin/needy", "n"}}), needs("missing"))),
+       .status = 1, .out = "ERROR: can not install needy-1.0: missing is not installed, but is required\n"},
       {.what = "a bundle already installed", .first = {{"b.qpk", bun10}}, .args = kPipe, .input = bun10, .status = 2,
        .out = "WARNING: omitting package bun-1.0: it is already installed\n"},
-      {.what = "a lost self-provided dependency", .first = {base[0], {"p.qpk", build(libfoo)}}, .args = kPipe,
-       .input = build(needsLibfoo), .status = 1,
+      {.what = "a lost self-provided dependency",
+       .first = {base()[0], {"p.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), [](auto& s) { s.provides = {relation("libfoo")}; }))}},
+       .args = kPipe, .input = build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo"))), .status = 1,
        .out = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required\n"},
       // The scheduled disabling waits for a run that succeeds.
-      {.what = "a bad signature", .first = {base[0], {"h.qpk", pack("hello", "7.2", {{"/bin/hello", "one"}})}},
-       .setup = {{"/ram/pdb/hello/schedule", "disable\n"}}, .args = kPipe, .input = build(forged, wrong), .status = 1,
-       .out = "disabled hello-7.2\nERROR: installation of hello-7.3 failed: broken package\n",
+      {.what = "a bad signature", .first = {base()[0], {"h.qpk", pack("hello", "7.2", {{"/bin/hello", "one"}})}},
+       .setup = {{"/ram/pdb/hello/schedule", "disable\n"}}, .args = kPipe,
+       .input = build(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), [](auto& s) { s.blob = "x"; }), wrong),
+       .status = 1, .out = "disabled hello-7.2\nERROR: installation of hello-7.3 failed: broken package\n",
        .also = {{"/ram/pdb/hello/schedule", "disable\n"}}},
       {.what = "no database folder for the image copy", .setup = {{"/flash/var/pdb", kGone}}, .args = kPipe,
        .input = hello10[0].second, .status = 255, .out = "WARNING: could not open repo\nERROR: could not open image\n", .log = ""},
-      {.what = "empty input", .args = kPipe, .status = 1,
-       .out = "ERROR: installation of standard input failed: broken package\n"},
+      {.what = "empty input", .args = kPipe, .status = 1, .out = "ERROR: installation of standard input failed: broken package\n"},
   };
   for (const Row& row : rows) play(row);
 }
