@@ -63,30 +63,31 @@ TEST(CancelMode, DeletesTheManifestAndItsTemporaries) {
 // A static program standing in for the platform's post-commit program; it
 // runs inside the flash root and leaves its name, its word count and its
 // working folder there.
-bool placePostCommitProgram(ScratchRoot& root) {
-  const std::string source = root.host("/ram/varn.c");
-  fixtures::writeFile(source,
-                      "#include <stdio.h>\n#include <unistd.h>\n"
-                      "int main(int argc, char** argv) {\n"
-                      "  char cwd[256]; FILE* f = fopen(\"/varn-ran\", \"w\");\n"
-                      "  if (!f || !getcwd(cwd, sizeof cwd)) return 1;\n"
-                      "  fprintf(f, \"%s %d %s\\n\", argv[0], argc, cwd); return fclose(f);\n}\n");
-  mkdir(root.host("/flash/bin").c_str(), 0755);
-  const RunResult cc = runProgram({"/usr/bin/cc", "-static", "-o", root.host("/flash/bin/varn"), source}, {{"PATH", "/usr/bin:/bin"}}, "");
-  root.remove("/ram/varn.c");
-  return cc.status == 0;
+std::string postCommitProgram() {
+  ScratchRoot scratch;
+  const std::string source = scratch.host("/tmp/varn.c"), program = scratch.host("/tmp/varn");
+  writeFile(source,
+            "#include <stdio.h>\n#include <unistd.h>\n"
+            "int main(int argc, char** argv) {\n"
+            "  char cwd[256]; FILE* f = fopen(\"/varn-ran\", \"w\");\n"
+            "  if (!f || !getcwd(cwd, sizeof cwd)) return 1;\n"
+            "  fprintf(f, \"%s %d %s\\n\", argv[0], argc, cwd); return fclose(f);\n}\n");
+  const RunResult cc = runProgram({"/usr/bin/cc", "-static", "-o", program, source}, {{"PATH", "/usr/bin:/bin"}}, "");
+  EXPECT_EQ(cc.status, 0) << cc.err;
+  return readFile(program);
 }
 
-// A safe run commits nothing and runs nothing; "--commit" carries out its
+// A safe run commits nothing and runs nothing, nor does "--commit" of its
 // manifest; the post-commit program runs after a committed upgrade only.
 TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
-  ScratchRoot root;
-  ASSERT_TRUE(placePostCommitProgram(root));
-  const std::string varn = root.read("/flash/bin/varn");
+  const std::string varn = postCommitProgram();
+  const auto place = [&](ScratchRoot& root) { root.write("/flash/bin/varn", varn, 0755); };
   const std::string alpha = pack("alpha", "1.0", {{"/bin/alpha", "a"}});
+  const Tree installed = entry("alpha", "1.0", {{"/bin/alpha", "a"}}) + Tree{{"/flash/bin/varn", varn}} + kMarker;
+  ScratchRoot root;
+  place(root);
   upload(root, "alpha.qpk", alpha);
-  RunResult run = root.run({"--safe"});
-  EXPECT_EQ(run.outPlain, "installed alpha-1.0\n");
+  EXPECT_EQ(root.run({"--safe"}).outPlain, "installed alpha-1.0\n");
   Tree waiting = flashTree(root);  // the temporaries wait on flash, where there is room
   std::erase_if(waiting, [](const auto& entry) { return entry.first.rfind("/flash/.installer/", 0) == 0; });
   EXPECT_EQ(waiting, (Tree{{"/flash/bin/varn", varn}}));
@@ -95,27 +96,12 @@ TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   for (std::string kind, target, source; manifest >> kind >> target >> source;) targets.push_back(kind + " " + target);
   EXPECT_EQ(targets, (std::vector<std::string>{"M /flash/PCKGS_CHANGED", "M /flash/bin/alpha", "M /flash/var/pdb/alpha/deps",
                                                "M /flash/var/pdb/alpha/files", "M /flash/var/pdb/alpha/version"}));
-  run = root.runChrooted({"--commit"});
-  EXPECT_EQ(run.out + run.err, "finishing install... \b \n");
-  const Tree committed = entry("alpha", "1.0", {{"/bin/alpha", "a"}}) + Tree{{"/flash/bin/varn", varn}} + kMarker;
-  EXPECT_EQ(flashTree(root), committed);
-
-  // The same upload committed at once: the program runs, in the flash root.
-  root.remove("/flash/var/pdb/alpha");
-  run = root.run({});
-  EXPECT_EQ(run.outPlain, "installed alpha-1.0\n");
-  EXPECT_EQ(flashTree(root), committed + Tree({{"/flash/varn-ran", "varn 1 /\n"}}));
-  // Nothing left to do: no marker, no program, and the log stays as it was.
-  root.remove("/flash/varn-ran");
-  root.remove("/flash/PCKGS_CHANGED");
-  root.remove("/rw/pckg/.download/alpha.qpk");
-  const std::string log = root.read("/flash/postlog");
-  run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.outPlain, "");
-  EXPECT_FALSE(root.exists("/flash/varn-ran"));
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-  EXPECT_EQ(root.read("/flash/postlog"), log);
+  const RunResult commit = root.runChrooted({"--commit"});
+  EXPECT_EQ(commit.out + commit.err, "finishing install... \b \n");
+  EXPECT_EQ(differences(flashTree(root), installed), std::vector<std::string>{});
+  play({.what = "committed at once", .uploads = {{"alpha.qpk", alpha}}, .out = "installed alpha-1.0\n",
+        .flash = installed + Tree{{"/flash/varn-ran", "varn 1 /\n"}}, .prepare = place});
+  play({.what = "nothing to do", .first = {{"alpha.qpk", alpha}}, .prepare = place});
 }
 
 }  // namespace
