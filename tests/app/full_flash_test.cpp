@@ -15,9 +15,7 @@ void useUpInodes(ScratchRoot& root, int spare) {
   const std::string folder = root.host("/flash/filler");
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
   int count = 0;
-  for (int fd; (fd = ::open((folder + "/" + std::to_string(count)).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) >= 0; ++count) {
-    ::close(fd);
-  }
+  for (int fd; (fd = ::open((folder + "/" + std::to_string(count)).c_str(), O_CREAT | O_EXCL, 0644)) >= 0; ++count) ::close(fd);
   ASSERT_GT(count, spare);
   for (int i = 1; i <= spare; ++i) ::unlink((folder + "/" + std::to_string(count - i)).c_str());
 }
@@ -25,13 +23,11 @@ void useUpInodes(ScratchRoot& root, int spare) {
 TEST(FullFlash, Scenarios) {
   const std::vector<std::pair<std::string, std::string>> fewInodes = {{"/flash", "1m,nr_inodes=64"}};
   const std::vector<std::pair<std::string, std::string>> smallFlash = {{"/flash", "64k"}, {"/flash/boot", "64k"}};
-  qpk::PackageSpec bare = S("bare", "1.0");
-  bare.magic = UnrecordedMagic;  // stages nothing but the image copy
   Tree many;
   for (int i = 0; i < 200; ++i) many["/bin/tool-with-a-long-name-" + std::to_string(i)] = "x";
-  const std::string big = pack("alpha", "1.0", {{"/bin/alpha", std::string(200000, 'a')}, {"/boot/kernel", std::string(100000, 'k')}});
-  qpk::PackageSpec bigBlob = S("hello", "1.0", {{"/bin/hello", "h"}});
-  bigBlob.blob = std::string(200 * 1024, 'b');
+  const std::string big =
+      pack("alpha", "1.0", {{"/bin/alpha", std::string(200000, 'a')}, {"/boot/kernel", std::string(100000, 'k')}});
+  const auto unrecorded = [](auto& s) { s.magic = UnrecordedMagic; };
   const std::string kNoMarker = "ERROR: upgrade failed: could not create /flash/PCKGS_CHANGED: No space left on device\n";
   const Tree pdb = {{"/flash/var/pdb/.keep", ""}};
   const Row rows[] = {
@@ -43,8 +39,9 @@ TEST(FullFlash, Scenarios) {
          root.write("/ram/pdb/gone/schedule", "uninstall\n");  // needs no new file; only the marker does
          useUpInodes(root, 0);
        }},
-      {.what = "no inode for the marker, piped", .args = {"-"}, .input = build(bare), .status = 255,
-       .out = kNoMarker, .log = "", .mounts = fewInodes, .prepare = [](ScratchRoot& root) {
+      // A package of the unrecorded magic without files stages nothing but the image copy.
+      {.what = "no inode for the marker, piped", .args = kPipe, .input = build(with(S("bare", "1.0"), unrecorded)),
+       .status = 255, .out = kNoMarker, .log = "", .mounts = fewInodes, .prepare = [](ScratchRoot& root) {
          installEntry(root, "keep");
          useUpInodes(root, 1);
        }},
@@ -62,11 +59,13 @@ TEST(FullFlash, Scenarios) {
        .status = 28,
        .out = "\nResuming upgrade...\nERROR: upgrade failed: could not create /flash/bin/alpha: No space left on device\n",
        .mounts = smallFlash},
-      {.what = "piped files that fit the RAM disk only", .setup = pdb, .args = {"-"},
+      {.what = "piped files that fit the RAM disk only", .setup = pdb, .args = kPipe,
        .input = pack("hello", "1.0", {{"/bin/hello", std::string(100 * 1024, 'h')}}), .status = 28,
        .out = "ERROR: upgrade failed, free 81 kB disk space for a upgrade\n", .mounts = {{"/flash", "64k"}}},
       // A cut copy of a blob package must never become its stored image.
-      {.what = "an image copy cut by a full flash", .setup = pdb, .args = {"-"}, .input = build(bigBlob), .status = 255,
+      {.what = "an image copy cut by a full flash", .setup = pdb, .args = kPipe,
+       .input = build(with(S("hello", "1.0"), withBlob(std::string(200 * 1024, 'b')))),
+       .status = 255,
        .out = "ERROR: installation failed: could not write /flash/var/pdb/image: No space left on device\n",
        .log = kUnchecked, .mounts = {{"/flash", "64k"}}},
   };

@@ -7,41 +7,34 @@ using namespace scenario;
 
 namespace {
 
-qpk::PackageSpec needing(qpk::PackageSpec s, const char* dependency) {
-  s.dependencies.push_back(relation(dependency));
-  return s;
-}
-
 // A file that changes hands in one run, or that two packages share: what
 // /flash/bin/helper holds after the run ("" = gone).
 TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
+  const auto a = [](const char* v, Tree files) { return pack("mover-a", v, files + Tree{{"/bin/a", "a"}}); };
+  const auto b = [](const char* v, Tree files) { return pack("mover-b", v, files + Tree{{"/bin/b", "b"}}); };
+  // The new a needs b, so b comes first.
+  const auto a2 = [](Tree files) { return build(with(S("mover-a", "2.0", files + Tree{{"/bin/a", "a"}}), needs("mover-b"))); };
+  const Tree oldHelper = {{"/bin/helper", "old"}}, newHelper = {{"/bin/helper", "new"}};
   const struct {
     const char* name;
     Files installed, uploaded;
     const char* schedule;  // "<package> <word>" or null
     const char* helper;
   } rows[] = {
-      {"moves from a to b (b comes first, as a's dependency)",
-       {{"a.qpk", pack("mover-a", "1.0", {{"/bin/helper", "old"}, {"/bin/a", "a"}})}, {"b.qpk", pack("mover-b", "1.0", {{"/bin/b", "b"}})}},
-       {{"a.qpk", build(needing(S("mover-a", "2.0", {{"/bin/a", "a"}}), "mover-b"))},
-        {"b.qpk", pack("mover-b", "2.0", {{"/bin/b", "b"}, {"/bin/helper", "new"}})}},
-       nullptr, "new"},
-      {"moves from b to a",
-       {{"a.qpk", pack("mover-a", "1.0", {{"/bin/a", "a"}})}, {"b.qpk", pack("mover-b", "1.0", {{"/bin/b", "b"}, {"/bin/helper", "old"}})}},
-       {{"a.qpk", build(needing(S("mover-a", "2.0", {{"/bin/a", "a"}, {"/bin/helper", "new"}}), "mover-b"))},
-        {"b.qpk", pack("mover-b", "2.0", {{"/bin/b", "b"}})}},
-       nullptr, "new"},
+      {"moves from a to b", {{"a.qpk", a("1.0", oldHelper)}, {"b.qpk", b("1.0", {})}},
+       {{"a.qpk", a2({})}, {"b.qpk", b("2.0", newHelper)}}, nullptr, "new"},
+      {"moves from b to a", {{"a.qpk", a("1.0", {})}, {"b.qpk", b("1.0", oldHelper)}},
+       {{"a.qpk", a2(newHelper)}, {"b.qpk", b("2.0", {})}}, nullptr, "new"},
       {"moves from a member the new bundle drops to one it keeps",
-       {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})},
-        {"s.qpk", buildBundle(bundle("suite", "1.0", {S("m1", "1.0", {{"/bin/m1", "1"}}), S("m2", "1.0", {{"/bin/helper", "old"}})}))}},
-       {{"s.qpk", buildBundle(bundle("suite", "2.0", {S("m1", "2.0", {{"/bin/m1", "1"}, {"/bin/helper", "new"}})}))}},
-       nullptr, "new"},
+       {base()[0],
+        {"s.qpk", buildBundle(bundle("suite", "1.0", {S("m1", "1.0", {{"/bin/m1", "1"}}), S("m2", "1.0", oldHelper)}))}},
+       {{"s.qpk", buildBundle(bundle("suite", "2.0", {S("m1", "2.0", newHelper + Tree{{"/bin/m1", "1"}})}))}}, nullptr, "new"},
       {"shared by two packages, one uninstalled",
-       {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "same"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/helper", "same"}, {"/bin/q", "q"}})}},
-       {}, "p uninstall", "same"},
+       {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "same"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/helper", "same"}})}}, {},
+       "p uninstall", "same"},
       {"owned by one package, uninstalled",
-       {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "mine"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/q", "q"}})}},
-       {}, "p uninstall", ""},
+       {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "mine"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/q", "q"}})}}, {},
+       "p uninstall", ""},
   };
   for (const auto& row : rows) {
     ScratchRoot root;
@@ -103,7 +96,8 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   };
   const Files base = {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}};
   for (const auto& row : rows) {
-    const std::string out = "ERROR: " + (row.line.empty() ? "installation of " + row.label + " failed: broken package" : row.line) + "\n";
+    const std::string line = row.line.empty() ? "installation of " + row.label + " failed: broken package" : row.line;
+    const std::string out = "ERROR: " + line + "\n";
     play({.what = row.label.c_str(), .first = base, .uploads = {{"up.qpk", row.bytes}}, .out = out});
     play({.what = row.label.c_str(), .first = base, .args = {"-"}, .input = row.bytes, .status = row.pipedStatus, .out = out});
   }
@@ -119,14 +113,15 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
 // paths only below "/flash", outside the database, and never empties a
 // folder. A path a manifest could not carry refuses the "--safe" run.
 TEST(Refusals, StoredPathsAreTrustedOnlyWhereTheyBelong) {
-  const Files installed = {{"etc.qpk", pack("etc", "1.0", {{"/etc/conf", "c"}})}, {"p.qpk", pack("p", "1.0", {{"/bin/p", "p"}})}};
+  const Files installed = {{"e.qpk", pack("etc", "1.0", {{"/etc/conf", "c"}})}, {"p.qpk", pack("p", "1.0", {{"/bin/p", "p"}})}};
   const Tree schedule = {{"/rw/config/users", "admin"}, {"/ram/pdb/p/schedule", "uninstall"}};
   play({.what = "a stored path with a space", .first = installed,
         .setup = schedule + Tree{{"/flash/boot/ x", "x"}, {"/flash/var/pdb/p/files", "flash/bin/p\nflash/boot/ x\n"}},
         .args = {"--safe"}, .status = 28, .out = "ERROR: upgrade failed: could not write /ram/MANIFEST\n",
         .also = {{"/ram/MANIFEST", kGone}}});
   play({.what = "stored paths outside their place", .first = installed,
-        .setup = schedule + Tree{{"/flash/var/pdb/p/files", "flash/bin/p\nrw/config/users\nflash/etc\nflash/var/pdb/etc/version\n"}},
+        .setup = schedule + Tree{{"/flash/var/pdb/p/files",
+                                 "flash/bin/p\nrw/config/users\nflash/etc\nflash/var/pdb/etc/version\n"}},
         .flash = entry("etc", "1.0", {{"/etc/conf", "c"}}) + kMarker, .also = {{"/rw/config/users", "admin"}}});
 }
 

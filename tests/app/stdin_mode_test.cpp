@@ -14,24 +14,24 @@ TEST(StandardInput, Scenarios) {
   const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
   const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
   const Tree changed = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker;
-  const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), [](auto& s) { s.blob = "1"; }));
+  const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
   const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
     s.flags = kFlagBootImage;
     s.blob = std::string(10000, 'b');
   }));
-  const auto needs = [](const char* name) { return [name](auto& s) { s.dependencies.push_back(relation(name)); }; };
-  const std::string listed = buildBundle(with(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), S("beta", "1.0", {{"/bin/beta", "b"}})}),
-                                              [](auto& b) { b.memberList = std::vector<Relation>{relation("beta")}; }));
+  const qpk::PackageSpec alpha = S("alpha", "1.0", {{"/bin/alpha", "a"}}), beta = S("beta", "1.0", {{"/bin/beta", "b"}});
+  const std::string listed = buildBundle(with(bundle("bun", "1.0", {alpha, beta}), listing({relation("beta")})));
   const std::string bun11 = buildBundle(bundle("bun", "1.1", {S("alpha", "1.1", {{"/bin/alpha", "a2"}})}));
-  const std::string bun10 = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}})}));
+  const std::string bun10 = buildBundle(bundle("bun", "1.0", {alpha}));
   // alpha is listed and needed by the unlisted beta: the engine enables it
   // against its blocker; nothing may be written for the nameless blocker.
   const std::string blocked =
-      buildBundle(with(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "a"}}), with(S("beta", "1.0", {{"/bin/beta", "b"}}), needs("alpha"))}),
-                       [](auto& b) { b.memberList = std::vector<Relation>{relation("alpha")}; }));
-  const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), S("b", "1.0", {{"/bin/b", "b"}})}));
-  const std::string bootBundle = buildBundle(
-      bundle("bun", "1.0", {with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), [](auto& s) { s.flags = kFlagBootImage; }), S("b", "1.0", {{"/bin/b", "b"}})}));
+      buildBundle(with(bundle("bun", "1.0", {alpha, with(beta, needs("alpha"))}), listing({relation("alpha")})));
+  const qpk::PackageSpec b = S("b", "1.0", {{"/bin/b", "b"}});
+  const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), b}));
+  qpk::PackageSpec kernel = S("kernel", "1.0", {{"/bin/kernel", "k"}});
+  kernel.flags = kFlagBootImage;
+  const std::string bootBundle = buildBundle(bundle("bun", "1.0", {kernel, b}));
   qpk::SigningKeys wrong = keys();
   wrong.eddsaSeed[0] ^= 1;
   wrong.hasLegacy = false;
@@ -43,9 +43,10 @@ TEST(StandardInput, Scenarios) {
        .input = hello10[0].second, .out = "WARNING: omitting package hello-1.0: it is already installed\n", .flash = changed},
       // Counted as installed, nothing unpacked.
       {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
-       .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n", .flash = changed},
+       .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
+       .flash = changed},
       {.what = "a conflicting package goes in disabled",
-       .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), [](auto& s) { s.conflicts = {relation("second")}; }))}},
+       .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), conflicting("second")))}},
        .args = kPipe, .input = pack("second", "1.0", {{"/bin/second", "2"}}),
        .flash = entry("first", "1.0", {{"/bin/first", "1"}}, {{"conflicts", "second 0 0\n"}}) + kMarker +
                 entry("second", "1.0", {{"/x/second/bin/second", "2"}}, {{"disabled", "auto\n"}})},
@@ -70,11 +71,12 @@ TEST(StandardInput, Scenarios) {
                 entry("beta", "1.0", {{"/bin/beta", "b"}}, inBun + Tree{{"deps", "alpha 0 0\n"}})},
       {.what = "a member older than the installed package is passed over",
        .first = {{"a.qpk", pack("alpha", "2.0", {{"/bin/alpha", "2"}})}}, .args = kPipe, .input = older,
-       .flash = entry("alpha", "2.0", {{"/bin/alpha", "2"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + imaged("bun", older) + kMarker},
+       .flash = entry("alpha", "2.0", {{"/bin/alpha", "2"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) +
+                imaged("bun", older) + kMarker},
       {.what = "a boot image member makes the bundle the boot image", .args = kPipe, .input = bootBundle,
        .env = {{"bootimage", "1"}},
-       .flash = entry("kernel", "1.0", {}, inBun) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + imaged("bun", "-> /flash/bootimage") +
-                Tree{{"/flash/bootimage", bootBundle}, {"/flash/UPGRADED", ""}} + kMarker},
+       .flash = entry("kernel", "1.0", {}, inBun) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + kMarker +
+                imaged("bun", "-> /flash/bootimage") + Tree{{"/flash/bootimage", bootBundle}, {"/flash/UPGRADED", ""}}},
       {.what = "branding sets both markers", .args = kPipe, .input = pack("branding", "1.0"),
        .flash = entry("branding", "1.0", {}) + Tree{{"/flash/UPGRADED", ""}, {"/flash/BRANDING_INSTALLED", ""}} + kMarker},
       // A system of major 6 or less asks for a conversion even when refused.
@@ -82,26 +84,29 @@ TEST(StandardInput, Scenarios) {
        .out = "ERROR: can not install system-6.40: missing is not installed, but is required\n", .also = {{"/rw/CONVERT", ""}}},
       {.what = "new system", .args = kPipe, .input = pack("system", "7.1"), .flash = entry("system", "7.1", {}) + kMarker,
        .also = {{"/rw/CONVERT", kGone}}},
-      {.what = "unsigned", .args = kPipe, .input = build(with(S("other", "1.0"), [](auto& s) { s.signature = qpk::SignatureForm::None; })),
+      {.what = "unsigned", .args = kPipe,
+       .input = build(with(S("other", "1.0"), [](auto& s) { s.signature = qpk::SignatureForm::None; })),
        .status = 1, .out = "ERROR: installation of other-1.0 failed: broken package\n"},
       // The exit statuses: 1 a package that cannot go in, 2 a bundle already installed.
-      {.what = "a missing dependency", .args = kPipe, .input = build(with(S("needy", "1.0", {{"/bin/needy", "n"}}), needs("missing"))),
+      {.what = "a missing dependency", .args = kPipe, .input = build(with(S("needy", "1.0"), needs("missing"))),
        .status = 1, .out = "ERROR: can not install needy-1.0: missing is not installed, but is required\n"},
       {.what = "a bundle already installed", .first = {{"b.qpk", bun10}}, .args = kPipe, .input = bun10, .status = 2,
        .out = "WARNING: omitting package bun-1.0: it is already installed\n"},
       {.what = "a lost self-provided dependency",
-       .first = {base()[0], {"p.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), [](auto& s) { s.provides = {relation("libfoo")}; }))}},
+       .first = {base()[0], {"p.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), provides("libfoo")))}},
        .args = kPipe, .input = build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo"))), .status = 1,
        .out = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required\n"},
       // The scheduled disabling waits for a run that succeeds.
       {.what = "a bad signature", .first = {base()[0], {"h.qpk", pack("hello", "7.2", {{"/bin/hello", "one"}})}},
        .setup = {{"/ram/pdb/hello/schedule", "disable\n"}}, .args = kPipe,
-       .input = build(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), [](auto& s) { s.blob = "x"; }), wrong),
+       .input = build(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), withBlob("x")), wrong),
        .status = 1, .out = "disabled hello-7.2\nERROR: installation of hello-7.3 failed: broken package\n",
        .also = {{"/ram/pdb/hello/schedule", "disable\n"}}},
       {.what = "no database folder for the image copy", .setup = {{"/flash/var/pdb", kGone}}, .args = kPipe,
-       .input = hello10[0].second, .status = 255, .out = "WARNING: could not open repo\nERROR: could not open image\n", .log = ""},
-      {.what = "empty input", .args = kPipe, .status = 1, .out = "ERROR: installation of standard input failed: broken package\n"},
+       .input = hello10[0].second, .status = 255, .out = "WARNING: could not open repo\nERROR: could not open image\n",
+       .log = ""},
+      {.what = "empty input", .args = kPipe, .status = 1,
+       .out = "ERROR: installation of standard input failed: broken package\n"},
   };
   for (const Row& row : rows) play(row);
 }
@@ -135,21 +140,21 @@ TEST(StandardInput, WhatMayFollowTheSignature) {
 TEST(BundleStream, Refusals) {
   const std::string members = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})})).substr(8);
   const std::string header = qpk::encodeHeader("bun", version("1.0"), 1000, 0, true);
-  const std::string foreign = stream({{0, members}, {PartProvides, qpk::encodeRelations({relation("x")})}});
-  qpk::BundleSpec withList = bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})});
-  withList.memberList = std::vector<Relation>{relation("a"), relation("z")};
-  const std::string unsealed = stream({{0, buildBundle(withList).substr(8)}, {PartProvides, qpk::encodeRelations({relation("x")})}});
+  const std::string x = qpk::encodeRelations({relation("x")});
+  const std::string foreign = stream({{0, members}, {PartProvides, x}});
+  const qpk::BundleSpec withList =
+      with(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})}), listing({relation("a"), relation("z")}));
+  const std::string unsealed = stream({{0, buildBundle(withList).substr(8)}, {PartProvides, x}});
   // The members after the bundle's own header part.
-  const std::string relations = stream({{PartBundleHeader, header}, {PartDependencies, qpk::encodeRelations({relation("base")})},
-                                        {0, members.substr(6 + 36)}});
+  const std::string relations = stream({{PartBundleHeader, header}, {PartDependencies, x}, {0, members.substr(6 + 36)}});
   const std::string cutList = stream({{PartBundleHeader, header}, {PartBlob, "b"},
                                       {PartBundleMembers, qpk::encodeRelations({relation("a"), relation("b")}).substr(0, 40)}});
-  const std::string duo = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("b", "1.0", {{"/bin/b", "b"}})}));
+  const std::string duo = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("b", "1.0")}));
   size_t second = 0, headers = 0;  // the offset of the second member's header part
   for (const PartSpan& part : partsOf(duo))
     if (part.type == PartHeader && ++headers == 2) second = part.offset;
   ASSERT_GT(second, 0u);
-  const Files base = {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}};
+  const Files base = scenario::base();
   const std::string named = "ERROR: installation of bun-1.0 failed: broken package\n";
   const Row rows[] = {
       {.what = "a foreign part after the members", .first = base, .uploads = {{"bun.qpk", foreign}}, .out = named},
@@ -168,6 +173,10 @@ TEST(BundleStream, Refusals) {
        .out = named},
       {.what = "uploaded", .first = base, .uploads = {{"duo.qpk", duo.substr(0, second)}},
        .out = "ERROR: broken package duo.qpk\n"},
+      // The scan reads every member header: one it cannot read names the file.
+      {.what = "a member header cut short", .first = base,
+       .uploads = {{"bun.qpk", stream({{PartBundleHeader, header}, {PartBlob, "b"}, {PartHeader, "short"}})}},
+       .out = "ERROR: broken package bun.qpk\n"},
       {.what = "an architecture part may close a bundle", .args = kPipe,
        .input = stream({{0, members}, {PartArchitecture, "i386"}}),
        .flash = entry("a", "1.0", {{"/bin/a", "a"}}, {{"bundle", "bun\n"}}) + kMarker +

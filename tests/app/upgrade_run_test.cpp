@@ -21,9 +21,8 @@ TEST(UpgradeRun, Scenarios) {
   qpk::SigningKeys foreign = keys();
   foreign.eddsaSeed[0] ^= 0x5A;
   foreign.hasLegacy = false;  // a zero legacy half, which never verifies
-  const auto feature = [](qpk::PackageSpec& s) { s.provides.push_back(relation("feature")); };
-  const std::string provider = build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), feature));
-  const std::string gamma = build(with(S("gamma", "1.0", {{"/bin/gamma", "g"}}), [](auto& s) { s.blob = std::string(5000, 'B'); }));
+  const std::string provider = build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), provides("feature")));
+  const std::string gamma = build(with(S("gamma", "1.0", {{"/bin/gamma", "g"}}), withBlob(std::string(5000, 'B'))));
   const auto boot = [](qpk::PackageSpec& s) {
     s.flags = kFlagBootImage;
     s.blob = "boot blob";
@@ -31,13 +30,14 @@ TEST(UpgradeRun, Scenarios) {
   const std::string kernel = build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), boot));
   const std::string unrecordedKernel =
       build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), [&](auto& s) { boot(s); s.magic = UnrecordedMagic; }));
-  const std::string hello = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), [](auto& s) { s.blob = "1"; }));
+  const std::string hello = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
   const std::string extra =
       build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) { s.blob = "2"; s.magic = UnrecordedMagic; }));
-  const std::string suite10 = buildBundle(bundle("suite", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("c", "1.0", {{"/bin/c", "c"}})}));
-  qpk::BundleSpec suiteSpec = bundle("suite", "1.1", {S("a", "1.1", {{"/bin/a", "a"}}), S("c", "1.1", {{"/bin/c", "c"}})});
-  suiteSpec.memberList = std::vector<Relation>{relation("a"), relation("c")};
-  const std::string suite11 = buildBundle(suiteSpec);
+  const std::string suite10 =
+      buildBundle(bundle("suite", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("c", "1.0", {{"/bin/c", "c"}})}));
+  const qpk::BundleSpec suite = bundle("suite", "1.1", {S("a", "1.1", {{"/bin/a", "a"}}), S("c", "1.1", {{"/bin/c", "c"}})});
+  const std::string suite11 = buildBundle(with(suite, listing({relation("a"), relation("c")})));
+  const std::string down10 = std::to_string(version("1.0")), down11 = std::to_string(version("1.1"));
   const Row rows[] = {
       {.what = "fresh install; no blob, so the upload stays", .uploads = {{"alpha.qpk", alpha10}},
        .out = "installed alpha-1.0\n", .flash = alpha10Tree, .also = {{"/rw/pckg/.download/alpha.qpk", alpha10}}},
@@ -48,9 +48,9 @@ TEST(UpgradeRun, Scenarios) {
        .out = "WARNING: omitting package alpha-1.0: newer package alpha-1.1 is already installed\n"},
       {.what = "-down", .first = {{"a.qpk", alpha11}}, .uploads = {{"a.qpk", alpha10}}, .args = {"-down"},
        .out = "installed alpha-1.0\n", .flash = alpha10Tree},
-      {.what = "minimum at the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", std::to_string(version("1.0"))}},
+      {.what = "minimum at the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down10}},
        .uploads = {{"a.qpk", alpha10}}, .out = "installed alpha-1.0\n", .flash = alpha10Tree},
-      {.what = "minimum above the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", std::to_string(version("1.1"))}},
+      {.what = "minimum above the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down11}},
        .uploads = {{"a.qpk", alpha10}}, .out = "WARNING: ommitting package alpha-1.0: not allowed\n"},
       // Only the first upload folder holding packages counts; IGNORE turns the download folder off.
       {.what = "IGNORE", .setup = {{"/rw/pckg/.download/IGNORE", ""}},
@@ -71,6 +71,8 @@ TEST(UpgradeRun, Scenarios) {
       {.what = "a bundle without members is broken", .first = base(),
        .uploads = {{"e.qpk", buildBundle(bundle("empty", "1.0", {}))}}, .out = "ERROR: broken package e.qpk\n"},
       {.what = "no database and no uploads", .out = "ERROR: router installation failed!!!\n"},
+      {.what = "the image copy of a cut-off run from standard input goes", .first = base(),
+       .setup = {{"/flash/var/pdb/image", "cut"}}, .flash = kBase},
       {.what = "a bundle keeps its upload as image", .uploads = {{"pair.qpk", pair}}, .out = "installed pair-1.0\n",
        .flash = entry("left", "1.0", {{"/bin/left", "l"}, {"/etc/left.old", "o"}}, {{"bundle", "pair\n"}}) +
                 entry("right", "1.0", {{"/bin/right", "r"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair) + kMarker,
@@ -90,11 +92,8 @@ TEST(UpgradeRun, Scenarios) {
        .out = "installed alpha-1.1\n", .flash = alpha11Tree + Tree{{"/flash/var/pdb/alpha/provides", "feature 0 0 0\n"}}},
       // Enabling changes the state files only: the files stay below "/flash/x".
       {.what = "a disabled provider is enabled when its name goes missing",
-       .first = {{"a.qpk", build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), [&](auto& s) {
-                   feature(s);
-                   s.conflicts.push_back(relation("beta"));
-                 }))},
-                 {"b.qpk", build(with(S("beta", "1.0", {{"/bin/beta", "b"}}), feature))}},
+       .first = {{"a.qpk", build(with(with(S("alpha", "1.0", {{"/bin/alpha", "1"}}), provides("feature")), conflicting("beta")))},
+                 {"b.qpk", build(with(S("beta", "1.0", {{"/bin/beta", "b"}}), provides("feature")))}},
        .uploads = {{"a.qpk", alpha11}}, .out = "enabled beta-1.0\ninstalled alpha-1.1\n",
        .flash = alpha11Tree + entry("beta", "1.0", {{"/x/beta/bin/beta", "b"}}, {{"provides", "feature 0 0 0\n"}}) +
                 Tree{{"/flash/var/pdb/alpha/provides", "feature 0 0 0\n"}, {"/flash/var/pdb/alpha/conflicts", "beta 0 0\n"}}},
@@ -105,14 +104,16 @@ TEST(UpgradeRun, Scenarios) {
                 Tree{{"/flash/bootimage", kernel}, {"/flash/UPGRADED", ""}} + kMarker},
       // An unrecorded package has no entry: its upload never lands in one.
       {.what = "unrecorded upload beside an installed image", .first = {{"h.qpk", hello}}, .uploads = {{"x.qpk", extra}},
-       .out = "installed hello-2.0\n", .flash = imaged("hello", hello, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker,
+       .out = "installed hello-2.0\n",
+       .flash = imaged("hello", hello, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker,
        .also = {{"/rw/pckg/.download/x.qpk", extra}}},
       {.what = "unrecorded boot image", .first = base(), .uploads = {{"k.qpk", unrecordedKernel}}, .env = {{"bootimage", "1"}},
-       .out = "installed kernel-1.0\n", .flash = kBase + Tree{{"/flash/bootimage", unrecordedKernel}, {"/flash/UPGRADED", ""}} + kMarker},
+       .out = "installed kernel-1.0\n",
+       .flash = kBase + Tree{{"/flash/bootimage", unrecordedKernel}, {"/flash/UPGRADED", ""}} + kMarker},
       // The new version needs a name only its own old version provided.
       {.what = "a lost self-provided dependency is named",
-       .first = {base()[0], {"pkg.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), [](auto& s) { s.provides = {relation("libfoo")}; }))}},
-       .uploads = {{"pkg.qpk", build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), [](auto& s) { s.dependencies = {relation("libfoo")}; }))}},
+       .first = {base()[0], {"pkg.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), provides("libfoo")))}},
+       .uploads = {{"pkg.qpk", build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo")))}},
        .out = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required\n"},
       {.what = "an entry path held by a file", .first = base(), .setup = {{"/flash/var/pdb/foo", "not a directory"}},
        .uploads = {{"foo.qpk", pack("foo", "1.0", {{"/bin/foo", "f"}})}},

@@ -29,7 +29,8 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
   std::set<std::string> entries;
   for (const std::string& path : root.list("/flash/var/pdb")) entries.insert(path.substr(0, path.find('/')));
   EXPECT_EQ(entries, (std::set<std::string>{"bund", "disk-drivers", "member-new", "modern", "multi", "system", "zelk"}));
-  EXPECT_EQ(root.list("/flash/bin"), (std::vector<std::string>{"disk-drivers", "member-new", "modern", "multi", "system", "zelk"}));
+  EXPECT_EQ(root.list("/flash/bin"),
+            (std::vector<std::string>{"disk-drivers", "member-new", "modern", "multi", "system", "zelk"}));
   EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
   EXPECT_EQ(root.list("/ram"), std::vector<std::string>{});
   EXPECT_EQ(root.read("/flash/postlog"), log);

@@ -38,8 +38,8 @@ TEST(DiskSpace, Margins) {
       {"one byte more", small, {{"/ram/t", blocks(92, 1)}}, {{'E', "/flash/f", "/ram/t"}}, false, 0, -kBlock},
       {"a replaced file gives its blocks back", small, {{"/flash/bin/old", blocks(3)}, {"/ram/new", blocks(5)}},
        {{'E', "/flash/bin/old", "/ram/new"}}, true, 0, (97 - 5 + 3) * kBlock - kReserve},
-      {"removals and links", small, {{"/flash/big", blocks(10)}}, {{'R', "/flash/big", ""}, {'L', "/flash/var/pdb/k/image", "/flash/bootimage"}},
-       true, 0, 100 * kBlock},
+      {"removals and links", small, {{"/flash/big", blocks(10)}},
+       {{'R', "/flash/big", ""}, {'L', "/flash/var/pdb/k/image", "/flash/bootimage"}}, true, 0, 100 * kBlock},
       // A rename within flash costs nothing, nor does a source that is gone.
       {"renames", small, {{"/flash/tmpAbc", blocks(50)}},
        {{'M', "/flash/var/pdb/x/image", "/flash/tmpAbc"}, {'E', "/flash/var/pdb/x/version", "/ram/vanished"}}, true, 0,
@@ -65,7 +65,8 @@ TEST(DiskSpace, Margins) {
       for (const Change& change : c.changes) {
         if (change.kind == 'R') stageRemoval(staged, change.target);
         else if (change.kind == 'L') stageSymlink(staged, change.data, change.target);
-        else stageChange(staged, change.target, change.kind == 'M' ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, change.data);
+        else if (change.kind == 'M') stageChange(staged, change.target, ChangeKind::MoveTemporary, change.data);
+        else stageChange(staged, change.target, ChangeKind::MoveExisting, change.data);
       }
       int64_t boot = 0, flash = 0;
       EXPECT_EQ(checkDiskSpace(staged, &boot, &flash), c.ok) << c.what;
