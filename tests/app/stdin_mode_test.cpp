@@ -41,9 +41,11 @@ TEST(StandardInput, Scenarios) {
        .flash = entry("hello", "1.1", hello11Files) + kMarker},
       {.what = "equal version", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}}, .args = kPipe,
        .input = hello10[0].second, .out = "WARNING: omitting package hello-1.0: it is already installed\n", .flash = changed},
-      // Counted as installed, nothing unpacked.
+      // Counted as installed, nothing unpacked; the bar is blanked with 78 spaces first.
       {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
        .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
+       .raw = "\nResuming upgrade...\n\x1b[?25l\r" + std::string(78, ' ') + "\r\x1b[?25h\x1b[?25l\r" + std::string(78, ' ') +
+              "\r\x1b[?25hinstalled hello-1.0\n",
        .flash = changed},
       {.what = "a conflicting package goes in disabled",
        .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), conflicting("second")))}},
