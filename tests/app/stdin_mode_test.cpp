@@ -1,338 +1,190 @@
-// "installer -" end to end: a package or bundle piped in, installed on a
-// scratch root, the whole of flash checked byte for byte.
-#include <gtest/gtest.h>
+// "installer -" end to end: a package or bundle piped in, one row per
+// scenario; and the bundle streams that break off or go on with something
+// else, piped or uploaded, which must be named and change nothing.
+#include "app/scenario.h"
 
-#include <map>
-#include <string>
-#include <vector>
-
-#include "support/fixtures.h"
-
-using namespace fixtures;
+using namespace scenario;
 
 namespace {
 
-using Tree = std::map<std::string, std::string>;
-
-RunResult pipeIn(const ScratchRoot& root, const std::string& bytes, std::vector<std::string> before = {},
-                 const std::map<std::string, std::string>& env = {}) {
-  before.push_back("-");
-  return root.run(before, env, bytes);
+// Standard input runs: what goes in (nothing is printed then), and the exit
+// status of what does not.
+TEST(StandardInput, Scenarios) {
+  const Tree hello10Files = {{"/bin/hello", "#!/bin/sh\n"}, {"/etc/old", std::string("a\0b", 3)}};
+  const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
+  const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
+  const Tree changed = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker;
+  const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
+  const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
+    s.flags = kFlagBootImage;
+    s.blob = std::string(10000, 'b');
+  }));
+  const qpk::PackageSpec alpha = S("alpha", "1.0", {{"/bin/alpha", "a"}}), beta = S("beta", "1.0", {{"/bin/beta", "b"}});
+  const std::string listed = buildBundle(with(bundle("bun", "1.0", {alpha, beta}), listing({relation("beta")})));
+  const std::string bun11 = buildBundle(bundle("bun", "1.1", {S("alpha", "1.1", {{"/bin/alpha", "a2"}})}));
+  const std::string bun10 = buildBundle(bundle("bun", "1.0", {alpha}));
+  // alpha is listed and needed by the unlisted beta: the engine enables it
+  // against its blocker; nothing may be written for the nameless blocker.
+  const std::string blocked =
+      buildBundle(with(bundle("bun", "1.0", {alpha, with(beta, needs("alpha"))}), listing({relation("alpha")})));
+  const qpk::PackageSpec b = S("b", "1.0", {{"/bin/b", "b"}});
+  const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), b}));
+  qpk::PackageSpec kernel = S("kernel", "1.0", {{"/bin/kernel", "k"}});
+  kernel.flags = kFlagBootImage;
+  const std::string bootBundle = buildBundle(bundle("bun", "1.0", {kernel, b}));
+  qpk::SigningKeys wrong = keys();
+  wrong.eddsaSeed[0] ^= 1;
+  wrong.hasLegacy = false;
+  const Tree inBun = {{"bundle", "bun\n"}};
+  const Row rows[] = {
+      {.what = "upgrade", .first = hello10, .args = kPipe, .input = pack("hello", "1.1", hello11Files),
+       .flash = entry("hello", "1.1", hello11Files) + kMarker},
+      {.what = "equal version", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}}, .args = kPipe,
+       .input = hello10[0].second, .out = "WARNING: omitting package hello-1.0: it is already installed\n", .flash = changed},
+      // Counted as installed, nothing unpacked; the bar is blanked with 78 spaces first.
+      {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
+       .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
+       .raw = "\nResuming upgrade...\n\x1b[?25l\r" + std::string(78, ' ') + "\r\x1b[?25h\x1b[?25l\r" + std::string(78, ' ') +
+              "\r\x1b[?25hinstalled hello-1.0\n",
+       .flash = changed},
+      {.what = "a conflicting package goes in disabled",
+       .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), conflicting("second")))}},
+       .args = kPipe, .input = pack("second", "1.0", {{"/bin/second", "2"}}),
+       .flash = entry("first", "1.0", {{"/bin/first", "1"}}, {{"conflicts", "second 0 0\n"}}) + kMarker +
+                entry("second", "1.0", {{"/x/second/bin/second", "2"}}, {{"disabled", "auto\n"}})},
+      {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recorded}}, .args = kPipe,
+       .input = build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) {
+         s.magic = UnrecordedMagic;
+         s.blob = "2";
+       })),
+       .flash = imaged("hello", recorded, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker},
+      {.what = "a boot image package without the variable", .args = kPipe, .input = boot,
+       .flash = imaged("kernel", boot, {{"/boot/kernel", "vmlinux"}}) + Tree{{"/flash/UPGRADED", ""}} + kMarker},
+      {.what = "with the variable", .args = kPipe, .input = boot, .env = {{"bootimage", "1"}},
+       .flash = imaged("kernel", "-> /flash/bootimage") + Tree{{"/flash/bootimage", boot}, {"/flash/UPGRADED", ""}} + kMarker},
+      // Listed members come out disabled; the bundle keeps the stream as its image.
+      {.what = "a bundle with a member list", .args = kPipe, .input = listed,
+       .flash = entry("alpha", "1.0", {{"/bin/alpha", "a"}}, inBun) + imaged("bun", listed) + kMarker +
+                entry("beta", "1.0", {{"/x/beta/bin/beta", "b"}}, inBun + Tree{{"disabled", "auto\n"}})},
+      {.what = "a new version dropping a member", .first = {{"b.qpk", listed}}, .args = kPipe, .input = bun11,
+       .flash = entry("alpha", "1.1", {{"/bin/alpha", "a2"}}, inBun) + imaged("bun", bun11) + kMarker},
+      {.what = "blockers of a member list never reach the database", .args = kPipe, .input = blocked,
+       .flash = entry("alpha", "1.0", {{"/x/alpha/bin/alpha", "a"}}, inBun) + imaged("bun", blocked) + kMarker +
+                entry("beta", "1.0", {{"/bin/beta", "b"}}, inBun + Tree{{"deps", "alpha 0 0\n"}})},
+      {.what = "a member older than the installed package is passed over",
+       .first = {{"a.qpk", pack("alpha", "2.0", {{"/bin/alpha", "2"}})}}, .args = kPipe, .input = older,
+       .flash = entry("alpha", "2.0", {{"/bin/alpha", "2"}}) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) +
+                imaged("bun", older) + kMarker},
+      {.what = "a boot image member makes the bundle the boot image", .args = kPipe, .input = bootBundle,
+       .env = {{"bootimage", "1"}},
+       .flash = entry("kernel", "1.0", {}, inBun) + entry("b", "1.0", {{"/bin/b", "b"}}, inBun) + kMarker +
+                imaged("bun", "-> /flash/bootimage") + Tree{{"/flash/bootimage", bootBundle}, {"/flash/UPGRADED", ""}}},
+      {.what = "branding sets both markers", .args = kPipe, .input = pack("branding", "1.0"),
+       .flash = entry("branding", "1.0", {}) + Tree{{"/flash/UPGRADED", ""}, {"/flash/BRANDING_INSTALLED", ""}} + kMarker},
+      // A system of major 6 or less asks for a conversion even when refused.
+      {.what = "old system", .args = kPipe, .input = build(with(S("system", "6.40"), needs("missing"))), .status = 1,
+       .out = "ERROR: can not install system-6.40: missing is not installed, but is required\n", .also = {{"/rw/CONVERT", ""}}},
+      {.what = "new system", .args = kPipe, .input = pack("system", "7.1"), .flash = entry("system", "7.1", {}) + kMarker,
+       .also = {{"/rw/CONVERT", kGone}}},
+      {.what = "unsigned", .args = kPipe,
+       .input = build(with(S("other", "1.0"), [](auto& s) { s.signature = qpk::SignatureForm::None; })),
+       .status = 1, .out = "ERROR: installation of other-1.0 failed: broken package\n"},
+      // The exit statuses: 1 a package that cannot go in, 2 a bundle already installed.
+      {.what = "a missing dependency", .args = kPipe, .input = build(with(S("needy", "1.0"), needs("missing"))),
+       .status = 1, .out = "ERROR: can not install needy-1.0: missing is not installed, but is required\n"},
+      {.what = "a bundle already installed", .first = {{"b.qpk", bun10}}, .args = kPipe, .input = bun10, .status = 2,
+       .out = "WARNING: omitting package bun-1.0: it is already installed\n"},
+      {.what = "a lost self-provided dependency",
+       .first = {base()[0], {"p.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), provides("libfoo")))}},
+       .args = kPipe, .input = build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo"))), .status = 1,
+       .out = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required\n"},
+      // The scheduled disabling waits for a run that succeeds.
+      {.what = "a bad signature", .first = {base()[0], {"h.qpk", pack("hello", "7.2", {{"/bin/hello", "one"}})}},
+       .setup = {{"/ram/pdb/hello/schedule", "disable\n"}}, .args = kPipe,
+       .input = build(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), withBlob("x")), wrong),
+       .status = 1, .out = "disabled hello-7.2\nERROR: installation of hello-7.3 failed: broken package\n",
+       .also = {{"/ram/pdb/hello/schedule", "disable\n"}}},
+      {.what = "no database folder for the image copy", .setup = {{"/flash/var/pdb", kGone}}, .args = kPipe,
+       .input = hello10[0].second, .status = 255, .out = "WARNING: could not open repo\nERROR: could not open image\n",
+       .log = ""},
+      {.what = "empty input", .args = kPipe, .status = 1,
+       .out = "ERROR: installation of standard input failed: broken package\n"},
+  };
+  for (const Row& row : rows) play(row);
 }
 
-qpk::PackageSpec hello(const char* versionText, std::vector<qpk::FileEntry> files) {
-  return spec("hello", versionText, std::move(files));
-}
-
-qpk::BundleSpec bun(const char* versionText, std::vector<qpk::PackageSpec> members) {
-  return bundle("bun", versionText, std::move(members));
-}
-
-// A recorded entry's small files (a bundle has no "files"), with what else
-// is expected on flash.
-Tree entry(const std::string& name, const char* versionText, const char* files, Tree also = {}) {
-  const std::string dir = "/flash/var/pdb/" + name + "/";
-  also.insert({{dir + "version", versionLine(versionText)}, {dir + "deps", ""}});
-  if (files != nullptr) also[dir + "files"] = files;
-  return also;
-}
-
-Tree operator+(Tree a, const Tree& b) {
-  a.insert(b.begin(), b.end());
-  return a;
-}
-
-// Installs bytes through one run and drops the marker, so later runs can be
-// checked for it.
-void installFirst(ScratchRoot& root, const std::string& bytes) {
-  const RunResult run = pipeIn(root, bytes);
-  ASSERT_EQ(run.status, 0) << run.out << run.err;
-  root.remove("/flash/PCKGS_CHANGED");
-}
-
-TEST(StdinMode, FreshInstallAndUpgrade) {
-  ScratchRoot root;
-  RunResult run = pipeIn(root, build(hello("1.0", {file("/bin/hello", "#!/bin/sh\n"), file("etc/old", std::string("a\0b", 3))})));
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  // Without a blob there is no entry to keep the stream's copy in: it is gone.
-  EXPECT_EQ(flashTree(root), entry("hello", "1.0", "flash/bin/hello\nflash/etc/old\n",
-                                   {{"/flash/bin/hello", "#!/bin/sh\n"},
-                                    {"/flash/etc/old", std::string("a\0b", 3)},
-                                    {"/flash/PCKGS_CHANGED", ""}}));
-  EXPECT_FALSE(root.exists("/image"));
-  root.remove("/flash/PCKGS_CHANGED");
-  // The upgrade removes what the old version had.
-  run = pipeIn(root, build(hello("1.1", {file("/bin/hello", "two"), file("/etc/new", std::string("y\0", 2))})));
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(flashTree(root), entry("hello", "1.1", "flash/bin/hello\nflash/etc/new\n",
-                                   {{"/flash/bin/hello", "two"},
-                                    {"/flash/etc/new", std::string("y\0", 2)},
-                                    {"/flash/PCKGS_CHANGED", ""}}));
-}
-
-TEST(StdinMode, EqualVersionIsRefusedOrCountedWhenReinstalling) {
-  ScratchRoot root;
-  const std::string package = build(hello("1.0", {file("/bin/hello", "one")}));
-  installFirst(root, package);
-  root.write("/flash/bin/hello", "changed since");
-  RunResult run = pipeIn(root, package);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: omitting package hello-1.0: it is already installed")) << run.out;
-  EXPECT_FALSE(hasLine(run.outPlain, "installed hello-1.0")) << run.out;
-  run = pipeIn(root, package, {"--reinstall"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("\nResuming upgrade...\n", 0), 0u) << run.out;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed hello-1.0")) << run.out;
-  EXPECT_EQ(run.outPlain.find("WARNING"), std::string::npos) << run.out;
-  // The bar is blanked with 78 spaces before the line; nothing is unpacked.
-  EXPECT_NE(run.out.find(std::string(78, ' ')), std::string::npos);
-  EXPECT_EQ(root.read("/flash/bin/hello"), "changed since");
-  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "installed hello-1.0"));
-}
-
-TEST(StdinMode, ConflictingPackageGoesInDisabled) {
-  ScratchRoot root;
-  qpk::PackageSpec first = spec("first", "1.0", {file("/bin/first", "1")});
-  first.conflicts.push_back(relation("second"));
-  installFirst(root, build(first));
-  Tree expected = flashTree(root);
-  const RunResult run = pipeIn(root, build(spec("second", "1.0", {file("/bin/second", "2")})));
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(run.outPlain.find("conflicts"), std::string::npos) << run.out;
-  EXPECT_EQ(flashTree(root), expected + entry("second", "1.0", "flash/x/second/bin/second\n",
-                                              {{"/flash/x/second/bin/second", "2"},
-                                               {"/flash/var/pdb/second/disabled", "auto\n"},
-                                               {"/flash/PCKGS_CHANGED", ""}}));
-}
-
-TEST(StdinMode, UnrecordedPackageKeepsTheInstalledEntryAndItsImage) {
-  ScratchRoot root;
-  qpk::PackageSpec recorded = hello("1.0", {file("/bin/hello", "one")});
-  recorded.blob = "first";
-  const std::string image = build(recorded);
-  installFirst(root, image);  // a blob package keeps the stream as its image
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/hello", "one"}, {"/flash/var/pdb/hello/image", image}}));
-  qpk::PackageSpec extra = hello("2.0", {file("/bin/extra", "more")});
-  extra.magic = UnrecordedMagic;
-  extra.blob = "second";
-  const RunResult run = pipeIn(root, build(extra));
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(flashTree(root), (Tree{{"/flash/bin/hello", "one"}, {"/flash/bin/extra", "more"},
-                                   {"/flash/var/pdb/hello/image", image}, {"/flash/PCKGS_CHANGED", ""}}));
-}
-
-TEST(StdinMode, BootImagePackageBecomesTheBootImageOnlyWithTheVariable) {
-  qpk::PackageSpec boot = spec("kernel", "1.0", {file("/boot/kernel", "vmlinux")});
-  boot.flags = 1;
-  boot.blob = std::string(10000, 'b');
-  const std::string bytes = build(boot);
-  for (bool variable : {false, true}) {
-    ScratchRoot root;
-    std::map<std::string, std::string> env;
-    if (variable) env["bootimage"] = "1";
-    const RunResult run = pipeIn(root, bytes, {}, env);
-    EXPECT_EQ(run.status, 0) << run.out;
-    // With a blob the entry is the stored image plus its state files.
-    Tree expected = {{"/flash/UPGRADED", ""}, {"/flash/PCKGS_CHANGED", ""}};
-    if (variable) {
-      expected.insert({{"/flash/bootimage", bytes}, {"/flash/var/pdb/kernel/image", "-> /flash/bootimage"}});
-    } else {
-      expected.insert({{"/flash/boot/kernel", "vmlinux"}, {"/flash/var/pdb/kernel/image", bytes}});
-    }
-    EXPECT_EQ(flashTree(root), expected) << variable;
-  }
-}
-
-TEST(StdinMode, BundleWithAMemberListAndANewVersionDroppingAMember) {
-  ScratchRoot root;
-  qpk::BundleSpec b = bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}),
-                                  spec("beta", "1.0", {file("/bin/beta", "b")})});
-  b.memberList = std::vector<Relation>{relation("beta")};  // listed members come out disabled
-  const std::string first = buildBundle(b);
-  RunResult run = pipeIn(root, first);
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  // The bundle keeps the stream as its stored image, its members their files.
-  EXPECT_EQ(flashTree(root),
-            entry("alpha", "1.0", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
-                entry("beta", "1.0", "flash/x/beta/bin/beta\n",
-                      {{"/flash/x/beta/bin/beta", "b"}, {"/flash/var/pdb/beta/bundle", "bun\n"},
-                       {"/flash/var/pdb/beta/disabled", "auto\n"}}) +
-                Tree({{"/flash/var/pdb/bun/image", first}, {"/flash/PCKGS_CHANGED", ""}}));
-  const std::string second = buildBundle(bun("1.1", {spec("alpha", "1.1", {file("/bin/alpha", "a2")})}));
-  run = pipeIn(root, second);
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(run.outPlain.find("beta"), std::string::npos) << run.out;
-  EXPECT_EQ(flashTree(root),
-            entry("alpha", "1.1", "flash/bin/alpha\n", {{"/flash/bin/alpha", "a2"}, {"/flash/var/pdb/alpha/bundle", "bun\n"}}) +
-                Tree({{"/flash/var/pdb/bun/image", second}, {"/flash/PCKGS_CHANGED", ""}}));
-}
-
-TEST(StdinMode, FailuresBecomeExitStatuses) {
-  ScratchRoot root;
-  // 1: a single package that cannot go in.
-  qpk::PackageSpec needy = spec("needy", "1.0", {file("/bin/needy", "n")});
-  needy.dependencies.push_back(relation("missing"));
-  RunResult run = pipeIn(root, build(needy));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: can not install needy-1.0: missing is not installed, but is required"))
-      << run.out;
-
-  // 3: a bundle without members (its entry is not kept: the run failed).
-  run = pipeIn(root, buildBundle(bun("1.0", {})));
-  EXPECT_EQ(run.status, 3);
-  EXPECT_FALSE(root.exists("/flash/var/pdb/bun"));
-
-  // 2: the same bundle again, already installed.
-  const std::string full = buildBundle(bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")})}));
-  installFirst(root, full);
-  run = pipeIn(root, full);
-  EXPECT_EQ(run.status, 2);
-  EXPECT_TRUE(hasLine(run.outPlain, "WARNING: omitting package bun-1.0: it is already installed")) << run.out;
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
-  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
-}
-
-qpk::SigningKeys wrongKeys() {
-  qpk::SigningKeys k = keys();
-  k.eddsaSeed[0] ^= 1;
-  k.hasLegacy = false;
-  return k;
-}
-
-TEST(StdinMode, BadSignatureChangesNothingOnFlash) {
-  ScratchRoot root;
-  installFirst(root, build(hello("7.2", {file("/bin/hello", "one"), file("/etc/old", "x")})));
-  root.write("/ram/pdb/hello/schedule", "disable\n");
-  const auto before = flashTree(root);
-
-  qpk::PackageSpec forged = hello("7.3", {file("/bin/hello", "evil"), file("/bin/new", "n")});
-  forged.blob = "opaque";
-  const RunResult run = pipeIn(root, build(forged, wrongKeys()));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of hello-7.3 failed: broken package")) << run.out;
-  EXPECT_EQ(flashTree(root), before);
-  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "ERROR: installation of hello-7.3 failed: broken package"));
-  // The scheduled disabling waits for a run that succeeds.
-  EXPECT_EQ(root.read("/ram/pdb/hello/schedule"), "disable\n");
-}
-
-TEST(StdinMode, OnlyAnArchitectureAndAnEmptyDependencyPartMayFollowTheSignature) {
-  const std::string signedFile = build(hello("1.0", {file("/bin/hello", "one")}));
-  struct Case {
+// After the signature only an architecture part and an empty dependency
+// part may follow; anything else was never signed.
+TEST(StandardInput, WhatMayFollowTheSignature) {
+  const std::string signedFile = pack("hello", "1.0", {{"/bin/hello", "one"}});
+  const struct {
     std::vector<std::pair<uint16_t, std::string>> trailer;
     int status;
+  } cases[] = {
+      {{{PartArchitecture, "i386"}, {PartDependencies, ""}}, 0},
+      {{{PartDependencies, ""}}, 0},
+      {{{PartDependencies, qpk::encodeRelations({relation("x")})}}, 1},
+      {{{PartDependencies, ""}, {PartArchitecture, "i386"}}, 1},
+      {{{PartProvides, qpk::encodeRelations({relation("x")})}}, 1},
   };
-  const Case cases[] = {
-      {{{16, "i386"}, {3, ""}}, 0},
-      {{{3, ""}}, 0},
-      {{{3, qpk::encodeRelations({relation("x")})}}, 1},
-      {{{3, ""}, {16, "i386"}}, 1},
-      {{{19, qpk::encodeRelations({relation("x")})}}, 1},
+  for (const auto& c : cases) {
+    std::vector<std::pair<uint16_t, std::string>> parts = c.trailer;
+    parts.insert(parts.begin(), {0, signedFile.substr(8)});
+    play({.what = "trailer", .args = kPipe, .input = stream(parts), .status = c.status,
+          .out = c.status == 0 ? "" : "ERROR: installation of hello-1.0 failed: broken package\n",
+          .flash = c.status == 0 ? entry("hello", "1.0", {{"/bin/hello", "one"}}) + kMarker : Tree{}});
+  }
+}
+
+// Bundle streams that break off or go on with something else: an upgrade
+// run drops the whole upgrade for them, so each is named (never a silent
+// status 0), and nothing changes.
+TEST(BundleStream, Refusals) {
+  const std::string members = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})})).substr(8);
+  const std::string header = qpk::encodeHeader("bun", version("1.0"), 1000, 0, true);
+  const std::string x = qpk::encodeRelations({relation("x")});
+  const std::string foreign = stream({{0, members}, {PartProvides, x}});
+  const qpk::BundleSpec withList =
+      with(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})}), listing({relation("a"), relation("z")}));
+  const std::string unsealed = stream({{0, buildBundle(withList).substr(8)}, {PartProvides, x}});
+  // The members after the bundle's own header part.
+  const std::string relations = stream({{PartBundleHeader, header}, {PartDependencies, x}, {0, members.substr(6 + 36)}});
+  const std::string cutList = stream({{PartBundleHeader, header}, {PartBlob, "b"},
+                                      {PartBundleMembers, qpk::encodeRelations({relation("a"), relation("b")}).substr(0, 40)}});
+  const std::string duo = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("b", "1.0")}));
+  size_t second = 0, headers = 0;  // the offset of the second member's header part
+  for (const PartSpan& part : partsOf(duo))
+    if (part.type == PartHeader && ++headers == 2) second = part.offset;
+  ASSERT_GT(second, 0u);
+  const Files base = scenario::base();
+  const std::string named = "ERROR: installation of bun-1.0 failed: broken package\n";
+  const Row rows[] = {
+      {.what = "a foreign part after the members", .first = base, .uploads = {{"bun.qpk", foreign}}, .out = named},
+      {.what = "piped", .first = base, .args = kPipe, .input = foreign, .status = 2, .out = named},
+      {.what = "a bundle header with relations", .first = base, .uploads = {{"bun.qpk", relations}}, .out = named},
+      {.what = "piped", .first = base, .args = kPipe, .input = relations, .status = 1, .out = named},
+      {.what = "no members", .first = base, .args = kPipe, .input = stream({{PartBundleHeader, header}, {PartBlob, "b"}}),
+       .status = 3, .out = named},
+      {.what = "a cut member list", .first = base, .args = kPipe, .input = cutList, .status = 2, .out = named},
+      {.what = "a member list, then an unsigned part", .first = base, .args = kPipe, .input = unsealed,
+       .status = 2, .out = named},
+      {.what = "cut inside a member header", .first = base, .args = kPipe, .input = duo.substr(0, second + 16),
+       .status = 2, .out = named},
+      // Cut exactly between two members: only the length the file header declares tells.
+      {.what = "cut at a member boundary", .first = base, .args = kPipe, .input = duo.substr(0, second), .status = 2,
+       .out = named},
+      {.what = "uploaded", .first = base, .uploads = {{"duo.qpk", duo.substr(0, second)}},
+       .out = "ERROR: broken package duo.qpk\n"},
+      // The scan reads every member header: one it cannot read names the file.
+      {.what = "a member header cut short", .first = base,
+       .uploads = {{"bun.qpk", stream({{PartBundleHeader, header}, {PartBlob, "b"}, {PartHeader, "short"}})}},
+       .out = "ERROR: broken package bun.qpk\n"},
+      {.what = "an architecture part may close a bundle", .args = kPipe,
+       .input = stream({{0, members}, {PartArchitecture, "i386"}}),
+       .flash = entry("a", "1.0", {{"/bin/a", "a"}}, {{"bundle", "bun\n"}}) + kMarker +
+                imaged("bun", stream({{0, members}, {PartArchitecture, "i386"}}))},
   };
-  for (const Case& c : cases) {
-    ScratchRoot root;
-    qpk::PartWriter writer;
-    writer.raw(signedFile.substr(8));
-    for (const auto& [type, data] : c.trailer) writer.part(type, data);
-    const RunResult run = pipeIn(root, writer.finish());
-    EXPECT_EQ(run.status, c.status) << run.out;
-    EXPECT_EQ(root.exists("/flash/bin/hello"), c.status == 0);
-    if (c.status != 0) {
-      EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of hello-1.0 failed: broken package")) << run.out;
-      EXPECT_EQ(flashTree(root), Tree{});
-    }
-  }
-}
-
-TEST(StdinMode, BlockersOfAMemberListNeverReachTheDatabase) {
-  ScratchRoot root;
-  // beta is not listed and needs the listed alpha, so the engine enables
-  // alpha against its blocker while the members go in; nothing may be
-  // written for the nameless blocker.
-  qpk::PackageSpec beta = spec("beta", "1.0", {file("/bin/beta", "b")});
-  beta.dependencies.push_back(relation("alpha"));
-  qpk::BundleSpec b = bun("1.0", {spec("alpha", "1.0", {file("/bin/alpha", "a")}), beta});
-  b.memberList = std::vector<Relation>{relation("alpha")};
-  const RunResult run = pipeIn(root, buildBundle(b));
-  EXPECT_EQ(run.status, 0) << run.out;
-  for (const std::string& entry : root.list("/flash/var/pdb")) {
-    const size_t slash = entry.find('/');
-    if (slash == std::string::npos) continue;  // loose files: checked by name below
-    const std::string owner = entry.substr(0, slash);
-    EXPECT_TRUE(owner == "alpha" || owner == "beta" || owner == "bun") << entry;
-  }
-  for (const char* ghost : {"disabled", "enabled", "image", "files", "version"}) {
-    EXPECT_FALSE(root.exists(std::string("/flash/var/pdb/") + ghost)) << ghost;
-  }
-  EXPECT_FALSE(root.exists("/flash/var/pdb/alpha/disabled"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/beta/disabled"));
-}
-
-TEST(StdinMode, AFailedInstallationLeavesNoImageCopyBehind) {
-  ScratchRoot root;
-  qpk::PackageSpec withBlob = hello("1.0", {file("/bin/hello", "one")});
-  withBlob.blob = "opaque";
-  withBlob.dependencies.push_back(relation("missing"));
-  const RunResult run = pipeIn(root, build(withBlob));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
-  EXPECT_FALSE(root.exists("/flash/var/pdb/hello"));
-  // The next run sees no package called "image".
-  const RunResult show = root.run({"--show"});
-  EXPECT_EQ(show.outPlain.find("image"), std::string::npos) << show.out;
-}
-
-TEST(StdinMode, ImageCopyThatCannotBeOpenedEndsTheRunWith255) {
-  ScratchRoot root;
-  root.remove("/flash/var/pdb");
-  const RunResult run = pipeIn(root, build(hello("1.0", {file("/bin/hello", "one")})));
-  EXPECT_EQ(run.status, 255);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: could not open image")) << run.out;
-  EXPECT_FALSE(root.exists("/flash/postlog"));
-  EXPECT_FALSE(root.exists("/flash/bin/hello"));
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  for (const Row& row : rows) play(row);
 }
 
 }  // namespace
-
-TEST(StdinMode, APipeThatIsNoPackageGetsOneLine) {
-  ScratchRoot root;
-  for (const std::string& bytes : {std::string(), std::string("not a package at all"),
-                                   build(hello("1.0", {file("/bin/hello", "h")})).substr(0, 20)}) {
-    const RunResult run = pipeIn(root, bytes);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of standard input failed: broken package")) << run.out;
-  }
-  EXPECT_EQ(flashTree(root), Tree());
-}
-
-TEST(StdinMode, AnImageCopyCutByAFullFlashIsNeverKept) {
-  // The copy of a blob package becomes its stored image; on a flash that
-  // fills up while it is written, a cut copy must not take that place.
-  ScratchRoot root;
-  qpk::PackageSpec big = hello("1.0", {file("/bin/hello", "h")});
-  big.blob = std::string(200 * 1024, 'b');
-  const std::string bytes = build(big);
-  EXPECT_TRUE(runIsolated(
-      [&] {
-        root.write("/flash/var/pdb/.keep", "");
-        const RunResult run = pipeIn(root, bytes);
-        EXPECT_EQ(run.status, 255) << run.out << run.err;
-        EXPECT_TRUE(hasLine(run.outPlain,
-                            "ERROR: installation failed: could not write /flash/var/pdb/image: No space left on device"))
-            << run.out;
-        EXPECT_FALSE(root.exists("/flash/var/pdb/hello"));
-        EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
-        EXPECT_FALSE(root.exists("/flash/bin/hello"));
-        // Files that fit the RAM disk but not flash: the disk-space check.
-        const RunResult large = pipeIn(root, build(hello("1.0", {file("/bin/hello", std::string(100 * 1024, 'h'))})));
-        EXPECT_EQ(large.status, 28);
-        EXPECT_EQ(large.outPlain.rfind("ERROR: upgrade failed, free ", 0), 0u) << large.outPlain;
-        EXPECT_EQ(large.outPlain.find('\n'), large.outPlain.size() - 1) << large.outPlain;
-        EXPECT_EQ(flashTree(root), (Tree{{"/flash/var/pdb/.keep", ""}}));
-        EXPECT_EQ(root.list("/ram"), std::vector<std::string>{});
-      },
-      {{root.host("/flash"), "64k"}}));
-}

@@ -1,329 +1,142 @@
-// The default run end to end: uploads in, files and database entries on
-// flash, the marker, the manifest in safe mode, the post-commit program.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
+// The default run end to end, one row per scenario: which uploads go in and
+// from where, versions and downgrades, bundles and their members, stored
+// and boot images, names that go missing, and refusals that drop the run.
+#include "app/scenario.h"
 
-#include <cstdlib>
-#include <cstring>
-#include <map>
-#include <optional>
-
-#include "staging/atomic_writer.h"
-#include "support/fixtures.h"
-
-using namespace fixtures;
+using namespace scenario;
 
 namespace {
 
-std::string alpha(const char* versionText, const std::string& content) {
-  return build(spec("alpha", versionText, {file("/bin/alpha", content)}));
-}
-
-TEST(UpgradeRun, FreshInstallThenANewerVersion) {
-  ScratchRoot root;
-  upload(root, "alpha.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one"), file("/etc/old", "x")})));
-  RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0")) << run.outPlain;
-  // No blob: the upload is not kept as an image and stays where it was.
-  EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{
-                                 {"/flash/bin/alpha", "one"},
-                                 {"/flash/etc/old", "x"},
-                                 {"/flash/var/pdb/alpha/version", versionLine("1.0")},
-                                 {"/flash/var/pdb/alpha/files", "flash/bin/alpha\nflash/etc/old\n"},
-                                 {"/flash/var/pdb/alpha/deps", ""},
-                                 {"/flash/PCKGS_CHANGED", ""}}));
-  EXPECT_TRUE(root.exists("/rw/pckg/.download/alpha.qpk"));
-  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
-  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "installed alpha-1.0"));
-  root.remove("/rw/pckg/.download/alpha.qpk");
-  root.remove("/flash/PCKGS_CHANGED");
-  upload(root, "alpha-1.1.qpk", alpha("1.1", "two"));
-  run = root.run({});
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "two");
-  EXPECT_FALSE(root.exists("/flash/etc/old"));
-  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
-}
-
-// A payload path the commit could not create ends the run before anything
-// changes, in the upgrade run and from standard input alike.
-TEST(UpgradeRun, WhatTheCommitCannotCreateIsRefusedBeforeAnyChange) {
-  const struct {
-    const char* obstacle;  // a file, or a folder when it ends in "/"
-    const char* path;
-    const char* why;
-  } rows[] = {
-      {"/flash/etc", "/etc/config", "could not create /flash/etc/config: Not a directory"},
-      {"/flash/www/index.html/", "/www/index.html", "could not create /flash/www/index.html: Is a directory"},
-  };
-  for (const auto& row : rows) {
-    for (const bool piped : {false, true}) {
-      ScratchRoot root;
-      if (row.obstacle[std::strlen(row.obstacle) - 1] == '/') {
-        makeDirectories(root.host(row.obstacle));
-      } else {
-        root.write(row.obstacle, "in the way");
-      }
-      const auto before = flashTree(root);
-      const std::string package = build(spec("alpha", "1.0", {file("/bin/alpha", "a"), file(row.path, "x")}));
-      if (!piped) upload(root, "alpha.qpk", package);
-      const RunResult run = piped ? root.run({"-"}, {}, package) : root.run({});
-      EXPECT_EQ(run.status, piped ? 255 : 28) << row.path;
-      EXPECT_EQ(run.outPlain, std::string("ERROR: ") + (piped ? "installation" : "upgrade") + " failed: " + row.why + "\n");
-      EXPECT_EQ(flashTree(root), before) << row.path;
-      EXPECT_FALSE(root.exists("/flash/.installer")) << row.path;
-    }
-  }
-}
-
-TEST(UpgradeRun, OlderVersionNeedsADowngrade) {
-  const struct {
-    std::vector<std::string> args;
-    std::optional<std::string> downgradeFile;
-    bool downgraded;
-  } cases[] = {
-      {{}, std::nullopt, false},
-      {{"-down"}, std::nullopt, true},
-      {{}, "", true},
-      {{}, std::to_string(version("1.0")) + "\n", true},  // a minimum at or below the old version
-      {{}, std::to_string(version("1.1")), false},
-  };
-  for (const auto& c : cases) {
-    ScratchRoot root;
-    installFirst(root, {{"alpha.qpk", alpha("1.1", "new")}});
-    upload(root, "alpha-old.qpk", alpha("1.0", "old"));
-    if (c.downgradeFile) root.write("/ram/DOWNGRADE", *c.downgradeFile);
-    const RunResult run = root.run(c.args);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(root.read("/flash/bin/alpha"), c.downgraded ? "old" : "new") << run.outPlain;
-    EXPECT_EQ(hasLine(run.outPlain, "installed alpha-1.0"), c.downgraded) << run.outPlain;
-    EXPECT_EQ(root.exists("/flash/PCKGS_CHANGED"), c.downgraded);
-    if (c.downgradeFile && !c.downgraded) {
-      EXPECT_TRUE(hasLine(run.outPlain, "WARNING: ommitting package alpha-1.0: not allowed")) << run.outPlain;
-    }
-  }
-}
-
-TEST(UpgradeRun, OnlyTheFirstDirectoryWithPackagesCounts) {
-  const std::map<std::string, const char*> packageIn = {
-      {kDownload, "alpha"}, {kFlashUpload, "beta"}, {kFlashPackages, "gamma"}};
-  const struct {
-    std::vector<std::string> directories;
-    bool ignore;
-    const char* installed;
-  } cases[] = {
-      {{kDownload, kFlashUpload}, false, "alpha"},
-      {{kDownload, kFlashUpload, kFlashPackages}, true, "beta"},  // IGNORE turns the download directory off
-      {{kFlashPackages}, false, "gamma"},  // the last is used when the others hold nothing
-  };
-  for (const auto& c : cases) {
-    ScratchRoot root;
-    for (const std::string& directory : c.directories) {
-      const char* name = packageIn.at(directory);
-      upload(root, std::string(name) + ".qpk", build(spec(name, "1.0", {file(std::string("/bin/") + name, name)})),
-             directory);
-    }
-    if (c.ignore) root.write("/rw/pckg/.download/IGNORE", "");
-    EXPECT_EQ(root.run({}).status, 0);
-    EXPECT_EQ(root.list("/flash/bin"), std::vector<std::string>{c.installed});
-  }
-}
-
-// Only ".qpk" and ".zpk" names are candidates; a cut upload and a bundle
-// without members are broken, reported by file name and skipped.
-TEST(UpgradeRun, WhichUploadsGoIn) {
-  ScratchRoot root;
-  upload(root, "alpha.zpk", alpha("1.0", "z"));
-  upload(root, "beta.QPK", build(spec("beta", "1.0", {file("/bin/beta", "b")})));
-  upload(root, ".gamma.qpk", build(spec("gamma", "1.0", {file("/bin/gamma", "g")})));
-  std::string cut = build(spec("delta", "1.0", {file("/bin/delta", "d")}));
+TEST(UpgradeRun, Scenarios) {
+  const std::string alpha10 = pack("alpha", "1.0", {{"/bin/alpha", "one"}, {"/etc/old", "x"}});
+  const std::string alpha11 = pack("alpha", "1.1", {{"/bin/alpha", "two"}});
+  const Tree alpha10Tree = entry("alpha", "1.0", {{"/bin/alpha", "one"}, {"/etc/old", "x"}}) + kMarker;
+  const Tree alpha11Tree = entry("alpha", "1.1", {{"/bin/alpha", "two"}}) + kMarker;
+  const std::string baseFile = base()[0].second;
+  std::string cut = pack("delta", "1.0", {{"/bin/delta", "d"}});
   cut.pop_back();
-  upload(root, "delta-cut.qpk", cut);
-  upload(root, "empty.qpk", buildBundle(bundle("empty", "1.0", {})));
-  upload(root, "pair.qpk", buildBundle(bundle("pair", "1.0", {spec("left", "1.0", {file("/bin/left", "l")}),
-                                                              spec("right", "1.0", {file("/bin/right", "r")})},
-                                              "image")));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package delta-cut.qpk")) << run.outPlain;
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: broken package empty.qpk")) << run.outPlain;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed pair-1.0")) << run.outPlain;
-  EXPECT_EQ(root.list("/flash/bin"), (std::vector<std::string>{"alpha", "left", "right"}));
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "z");
-  for (const char* gone : {"beta", "gamma", "delta", "empty"}) {
-    EXPECT_FALSE(root.exists(std::string("/flash/var/pdb/") + gone)) << gone;
-  }
-  EXPECT_FALSE(root.exists("/rw/pckg/.download/pair.qpk"));  // kept as the bundle's image
-  EXPECT_TRUE(root.exists("/flash/var/pdb/pair/image"));
-}
-
-TEST(UpgradeRun, BundleUpgradeRemovesFilesItsMembersNoLongerHave) {
-  // Members are loaded from their bundle's image; their file lists must still
-  // be read, or the old files would stay on flash after the upgrade.
-  ScratchRoot root;
-  installFirst(root, {{"pair.qpk", buildBundle(bundle("pair", "1.0",
-                                                      {spec("left", "1.0", {file("/bin/left", "l"), file("/etc/left.old", "o")})},
-                                                      "image"))}});
-  ASSERT_TRUE(root.exists("/flash/etc/left.old"));
-  upload(root, "pair-2.qpk", buildBundle(bundle("pair", "2.0", {spec("left", "2.0", {file("/bin/left", "l2")})}, "image")));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed pair-2.0")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/left"), "l2");
-  EXPECT_FALSE(root.exists("/flash/etc/left.old"));
-}
-
-TEST(UpgradeRun, BadSignatureFailsTheWholeRun) {
-  ScratchRoot root;
+  const std::string pair = buildBundle(bundle("pair", "1.0", {S("left", "1.0", {{"/bin/left", "l"}, {"/etc/left.old", "o"}}),
+                                                              S("right", "1.0", {{"/bin/right", "r"}})}, "image"));
+  const std::string pair2 = buildBundle(bundle("pair", "2.0", {S("left", "2.0", {{"/bin/left", "l2"}})}, "image"));
   qpk::SigningKeys foreign = keys();
   foreign.eddsaSeed[0] ^= 0x5A;
   foreign.hasLegacy = false;  // a zero legacy half, which never verifies
-  upload(root, "alpha.qpk", alpha("1.0", "a"));
-  upload(root, "beta.qpk", build(spec("beta", "1.0", {file("/bin/beta", "b")}), foreign));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: installation of beta-1.0 failed: broken package")) << run.outPlain;
-  EXPECT_EQ(run.outPlain.find("installed "), std::string::npos) << run.outPlain;
-  // Nothing reaches flash: no files, no entries, no marker; the log is all that is written.
-  EXPECT_EQ(flashTree(root), (std::map<std::string, std::string>{}));
-  EXPECT_TRUE(root.exists("/rw/pckg/.download/alpha.qpk"));
-  EXPECT_TRUE(hasLine(root.read("/flash/postlog"), "ERROR: installation of beta-1.0 failed: broken package"));
-}
-
-// alpha 1.0 provides "feature"; alpha 1.1 no longer does.
-void installProvider(ScratchRoot& root) {
-  qpk::PackageSpec old = spec("alpha", "1.0", {file("/bin/alpha", "one")});
-  old.provides.push_back(relation("feature"));
-  installFirst(root, {{"alpha.qpk", build(old)}});
-}
-
-TEST(UpgradeRun, LostNameStopsARunFromFlashButNotADownload) {
-  ScratchRoot root;
-  installProvider(root);
-  upload(root, "alpha.qpk", alpha("1.1", "two"), kFlashUpload);
-  RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: missing package feature")) << run.outPlain;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "one");
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-
-  ScratchRoot download;
-  installProvider(download);
-  upload(download, "alpha.qpk", alpha("1.1", "two"));
-  run = download.run({});
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
-  EXPECT_EQ(download.read("/flash/bin/alpha"), "two");
-}
-
-TEST(UpgradeRun, DisabledProviderIsEnabledWhenItsNameGoesMissing) {
-  ScratchRoot root;
-  qpk::PackageSpec alphaOld = spec("alpha", "1.0", {file("/bin/alpha", "one")});
-  alphaOld.provides.push_back(relation("feature"));
-  alphaOld.conflicts.push_back(relation("beta"));
-  installFirst(root, {{"alpha.qpk", build(alphaOld)}});
-  qpk::PackageSpec beta = spec("beta", "1.0", {file("/bin/beta", "b")});
-  beta.provides.push_back(relation("feature"));
-  installFirst(root, {{"beta.qpk", build(beta)}});
-  ASSERT_TRUE(root.exists("/flash/var/pdb/beta/disabled")) << "beta should start disabled";
-
-  upload(root, "alpha.qpk", alpha("1.1", "two"));
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "enabled beta-1.0")) << run.outPlain;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.1")) << run.outPlain;
-  EXPECT_FALSE(root.exists("/flash/var/pdb/beta/disabled"));
-}
-
-TEST(UpgradeRun, BlobPackagesKeepTheirUploadAsStoredImageOrBootImage) {
-  ScratchRoot root;
-  qpk::PackageSpec gamma = spec("gamma", "1.0", {file("/bin/gamma", "g")});
-  gamma.blob = std::string(5000, 'B');
-  qpk::PackageSpec kernel = spec("kernel", "1.0", {file("/boot/kernel", "k")});
-  kernel.flags = kFlagBootImage;
-  kernel.blob = "boot blob";
-  const std::string gammaFile = upload(root, "gamma.qpk", build(gamma));
-  const std::string kernelFile = upload(root, "kernel.qpk", build(kernel));
-  const RunResult run = root.run({}, {{"bootimage", "1"}});
-  EXPECT_EQ(run.status, 0) << run.outPlain;
-  EXPECT_TRUE(hasLine(run.outPlain, "installed gamma-1.0")) << run.outPlain;
-  EXPECT_EQ(root.list("/rw/pckg/.download"), std::vector<std::string>{});
-  EXPECT_EQ(root.read("/flash/var/pdb/gamma/image"), gammaFile);
-  EXPECT_EQ(root.read("/flash/bootimage"), kernelFile);
-  EXPECT_EQ(linkText(root, "/flash/var/pdb/kernel/image"), "/flash/bootimage");
-}
-
-TEST(UpgradeRun, SafeModeWritesTheManifestAndCommitsNothing) {
-  ScratchRoot root;
-  upload(root, "alpha.qpk", alpha("1.0", "a"));
-  RunResult run = root.run({"--safe"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "installed alpha-1.0"));
-  EXPECT_FALSE(root.exists("/flash/bin/alpha"));
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-  const std::string manifest = root.read("/ram/MANIFEST");
-  EXPECT_NE(manifest.find("M /flash/PCKGS_CHANGED "), std::string::npos) << manifest;
-  EXPECT_NE(manifest.find("M /flash/bin/alpha "), std::string::npos) << manifest;
-
-  run = root.runChrooted({"--commit"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(root.read("/flash/bin/alpha"), "a");
-  EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
-}
-
-// A static program standing in for the platform's post-commit program; it
-// runs inside the flash root and leaves its name and working directory there.
-bool placePostCommitProgram(const ScratchRoot& root) {
-  const std::string source = root.host("/ram/varn.c");
-  FILE* out = std::fopen(source.c_str(), "w");
-  if (out == nullptr) return false;
-  std::fputs(
-      "#include <stdio.h>\n#include <unistd.h>\n"
-      "int main(int argc, char** argv) {\n"
-      "  char cwd[256]; FILE* f = fopen(\"/varn-ran\", \"w\");\n"
-      "  if (!f || !getcwd(cwd, sizeof cwd)) return 1;\n"
-      "  fprintf(f, \"%s %d %s\\n\", argv[0], argc, cwd); return fclose(f);\n}\n",
-      out);
-  std::fclose(out);
-  mkdir(root.host("/flash/bin").c_str(), 0755);
-  const RunResult cc = runProgram({"/usr/bin/cc", "-static", "-o", root.host("/flash/bin/varn"), source}, {{"PATH", "/usr/bin:/bin"}}, "");
-  return cc.status == 0;
-}
-
-TEST(UpgradeRun, PostCommitProgramRunsOnlyAfterACommittedUpgrade) {
-  ScratchRoot root;
-  ASSERT_TRUE(placePostCommitProgram(root));
-  upload(root, "alpha.qpk", alpha("1.0", "a"));
-
-  root.run({"--safe"});
-  EXPECT_FALSE(root.exists("/flash/varn-ran"));
-
-  root.remove("/ram/MANIFEST");
-  root.run({});
-  ASSERT_TRUE(root.exists("/flash/varn-ran"));
-  EXPECT_EQ(root.read("/flash/varn-ran"), "varn 1 /\n");
-
-  // Nothing left to do: no marker, no program, still the log.
-  root.remove("/flash/varn-ran");
-  root.remove("/flash/PCKGS_CHANGED");
-  root.remove("/rw/pckg/.download/alpha.qpk");
-  const std::string log = root.read("/flash/postlog");
-  const RunResult idle = root.run({});
-  EXPECT_EQ(idle.status, 0);
-  EXPECT_FALSE(root.exists("/flash/varn-ran"));
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
-  // A run without messages and without a takeover leaves the log alone.
-  EXPECT_EQ(root.read("/flash/postlog"), log);
-}
-
-TEST(UpgradeRun, EmptyDatabaseAndNoUploadsIsAFailedInstallation) {
-  ScratchRoot root;
-  const RunResult run = root.run({});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(hasLine(run.outPlain, "ERROR: router installation failed!!!")) << run.outPlain;
-  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
-  EXPECT_EQ(root.read("/flash/postlog"), "ERROR: router installation failed!!!\n");
+  const std::string provider = build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), provides("feature")));
+  const std::string gamma = build(with(S("gamma", "1.0", {{"/bin/gamma", "g"}}), withBlob(std::string(5000, 'B'))));
+  const auto boot = [](qpk::PackageSpec& s) {
+    s.flags = kFlagBootImage;
+    s.blob = "boot blob";
+  };
+  const std::string kernel = build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), boot));
+  const std::string unrecordedKernel =
+      build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), [&](auto& s) { boot(s); s.magic = UnrecordedMagic; }));
+  const std::string hello = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
+  const std::string extra =
+      build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) { s.blob = "2"; s.magic = UnrecordedMagic; }));
+  const std::string suite10 =
+      buildBundle(bundle("suite", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("c", "1.0", {{"/bin/c", "c"}})}));
+  const qpk::BundleSpec suite = bundle("suite", "1.1", {S("a", "1.1", {{"/bin/a", "a"}}), S("c", "1.1", {{"/bin/c", "c"}})});
+  const std::string suite11 = buildBundle(with(suite, listing({relation("a"), relation("c")})));
+  const std::string down10 = std::to_string(version("1.0")), down11 = std::to_string(version("1.1"));
+  const Row rows[] = {
+      {.what = "fresh install; no blob, so the upload stays", .uploads = {{"alpha.qpk", alpha10}},
+       .out = "installed alpha-1.0\n", .flash = alpha10Tree, .also = {{"/rw/pckg/.download/alpha.qpk", alpha10}}},
+      {.what = "a newer version replaces the files", .first = {{"a.qpk", alpha10}}, .uploads = {{"a.qpk", alpha11}},
+       .out = "installed alpha-1.1\n", .flash = alpha11Tree},
+      // An older version needs "-down" or a downgrade file with a minimum at or below it.
+      {.what = "older version", .first = {{"a.qpk", alpha11}}, .uploads = {{"a.qpk", alpha10}},
+       .out = "WARNING: omitting package alpha-1.0: newer package alpha-1.1 is already installed\n"},
+      {.what = "-down", .first = {{"a.qpk", alpha11}}, .uploads = {{"a.qpk", alpha10}}, .args = {"-down"},
+       .out = "installed alpha-1.0\n", .flash = alpha10Tree},
+      {.what = "minimum at the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down10}},
+       .uploads = {{"a.qpk", alpha10}}, .out = "installed alpha-1.0\n", .flash = alpha10Tree},
+      {.what = "minimum above the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down11}},
+       .uploads = {{"a.qpk", alpha10}}, .out = "WARNING: ommitting package alpha-1.0: not allowed\n"},
+      // Only the first upload folder holding packages counts; IGNORE turns the download folder off.
+      {.what = "IGNORE", .setup = {{"/rw/pckg/.download/IGNORE", ""}},
+       .uploads = {{"a.qpk", alpha10}, {"/flash/rw/pckg/b.qpk", baseFile}, {"/flash/var/pckg/c.qpk", alpha11}},
+       .out = "installed base-1.0\n",
+       .flash = kBase + kMarker + Tree{{"/flash/rw/pckg/b.qpk", baseFile}, {"/flash/var/pckg/c.qpk", alpha11}}},
+      {.what = "the last folder", .uploads = {{"/flash/var/pckg/c.qpk", alpha11}}, .out = "installed alpha-1.1\n",
+       .flash = alpha11Tree + Tree{{"/flash/var/pckg/c.qpk", alpha11}}},
+      // Only ".qpk" and ".zpk" names not starting with a dot are candidates. A folder among the
+      // uploads is named; a folder where an image belongs reads as no image.
+      {.what = "upload names", .first = base(),
+       .setup = {{"/rw/pckg/.download/d.qpk/", ""}, {"/flash/var/pdb/base/image/readme/", ""}},
+       .uploads = {{"a.zpk", alpha10}, {"b.QPK", alpha11}, {".c.qpk", alpha11}},
+       .out = "ERROR: broken package d.qpk\ninstalled alpha-1.0\n", .flash = kBase + alpha10Tree,
+       .log = "ERROR: broken package d.qpk\ninstalled base-1.0\ninstalled alpha-1.0\n"},  // the old log joins after the scan
+      {.what = "a cut upload is named and skipped", .uploads = {{"d.qpk", cut}, {"a.qpk", alpha10}},
+       .out = "ERROR: broken package d.qpk\ninstalled alpha-1.0\n", .flash = alpha10Tree},
+      {.what = "a bundle without members is broken", .first = base(),
+       .uploads = {{"e.qpk", buildBundle(bundle("empty", "1.0", {}))}}, .out = "ERROR: broken package e.qpk\n"},
+      {.what = "no database and no uploads", .out = "ERROR: router installation failed!!!\n"},
+      {.what = "the image copy of a cut-off run from standard input goes", .first = base(),
+       .setup = {{"/flash/var/pdb/image", "cut"}}, .flash = kBase},
+      {.what = "a bundle keeps its upload as image", .uploads = {{"pair.qpk", pair}}, .out = "installed pair-1.0\n",
+       .flash = entry("left", "1.0", {{"/bin/left", "l"}, {"/etc/left.old", "o"}}, {{"bundle", "pair\n"}}) +
+                entry("right", "1.0", {{"/bin/right", "r"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair) + kMarker,
+       .also = {{"/rw/pckg/.download/pair.qpk", kGone}}},
+      // Members are loaded from their bundle's image; their file lists must still be read.
+      {.what = "a bundle upgrade removes what its members no longer have", .first = {{"pair.qpk", pair}},
+       .uploads = {{"pair.qpk", pair2}}, .out = "installed pair-2.0\n",
+       .flash = entry("left", "2.0", {{"/bin/left", "l2"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair2) + kMarker},
+      {.what = "a bad signature fails the whole run",
+       .uploads = {{"a.qpk", alpha10}, {"b.qpk", build(S("beta", "1.0", {{"/bin/beta", "b"}}), foreign)}},
+       .out = "ERROR: installation of beta-1.0 failed: broken package\n", .flash = Tree{}},
+      // A name an enabled package had must stay available, unless a download drops it (a
+      // provides file an older version left stays).
+      {.what = "a lost name stops a run from flash", .first = {{"a.qpk", provider}},
+       .uploads = {{"/flash/rw/pckg/a.qpk", alpha11}}, .out = "ERROR: missing package feature\n"},
+      {.what = "but not a download", .first = {{"a.qpk", provider}}, .uploads = {{"a.qpk", alpha11}},
+       .out = "installed alpha-1.1\n", .flash = alpha11Tree + Tree{{"/flash/var/pdb/alpha/provides", "feature 0 0 0\n"}}},
+      // Enabling changes the state files only: the files stay below "/flash/x".
+      {.what = "a disabled provider is enabled when its name goes missing",
+       .first = {{"a.qpk", build(with(with(S("alpha", "1.0", {{"/bin/alpha", "1"}}), provides("feature")), conflicting("beta")))},
+                 {"b.qpk", build(with(S("beta", "1.0", {{"/bin/beta", "b"}}), provides("feature")))}},
+       .uploads = {{"a.qpk", alpha11}}, .out = "enabled beta-1.0\ninstalled alpha-1.1\n",
+       .flash = alpha11Tree + entry("beta", "1.0", {{"/x/beta/bin/beta", "b"}}, {{"provides", "feature 0 0 0\n"}}) +
+                Tree{{"/flash/var/pdb/alpha/provides", "feature 0 0 0\n"}, {"/flash/var/pdb/alpha/conflicts", "beta 0 0\n"}}},
+      {.what = "blob uploads become the stored image or the boot image",
+       .uploads = {{"gamma.qpk", gamma}, {"kernel.qpk", kernel}}, .env = {{"bootimage", "1"}},
+       .out = "installed kernel-1.0\ninstalled gamma-1.0\n",
+       .flash = imaged("gamma", gamma, {{"/bin/gamma", "g"}}) + imaged("kernel", "-> /flash/bootimage") +
+                Tree{{"/flash/bootimage", kernel}, {"/flash/UPGRADED", ""}} + kMarker},
+      // An unrecorded package has no entry: its upload never lands in one.
+      {.what = "unrecorded upload beside an installed image", .first = {{"h.qpk", hello}}, .uploads = {{"x.qpk", extra}},
+       .out = "installed hello-2.0\n",
+       .flash = imaged("hello", hello, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker,
+       .also = {{"/rw/pckg/.download/x.qpk", extra}}},
+      {.what = "unrecorded boot image", .first = base(), .uploads = {{"k.qpk", unrecordedKernel}}, .env = {{"bootimage", "1"}},
+       .out = "installed kernel-1.0\n",
+       .flash = kBase + Tree{{"/flash/bootimage", unrecordedKernel}, {"/flash/UPGRADED", ""}} + kMarker},
+      // The new version needs a name only its own old version provided.
+      {.what = "a lost self-provided dependency is named",
+       .first = {base()[0], {"pkg.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), provides("libfoo")))}},
+       .uploads = {{"pkg.qpk", build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo")))}},
+       .out = "ERROR: can not install pkg-2.0: libfoo is not installed, but is required\n"},
+      {.what = "an entry path held by a file", .first = base(), .setup = {{"/flash/var/pdb/foo", "not a directory"}},
+       .uploads = {{"foo.qpk", pack("foo", "1.0", {{"/bin/foo", "f"}})}},
+       .out = "ERROR: installation of foo-1.0 failed: could not create /flash/var/pdb/foo/: Not a directory\n"},
+      // The user's choice carries over to the new member; a listed one without a choice comes
+      // out disabled, and is enabled again as the only holder of its name.
+      {.what = "choices and a member list", .first = {{"s.qpk", suite10}}, .setup = {{"/flash/var/pdb/c/enabled", ""}},
+       .uploads = {{"s.qpk", suite11}}, .out = "enabled a-1.1\ninstalled suite-1.1\n",
+       .flash = entry("a", "1.1", {{"/x/a/bin/a", "a"}}, {{"bundle", "suite\n"}}) + imaged("suite", suite11) + kMarker +
+                entry("c", "1.1", {{"/bin/c", "c"}}, {{"bundle", "suite\n"}, {"enabled", "user\n"}})},
+      // A resumed run counts an equal version as installed, with the user's choice in the label.
+      {.what = "reinstalling", .first = {base()[0], {"a.qpk", alpha10}}, .setup = {{"/flash/var/pdb/alpha/disabled", "user\n"}},
+       .uploads = {{"a.qpk", alpha10}}, .args = {"--reinstall"},
+       .out = "\nResuming upgrade...\ninstalled (disabled) alpha-1.0\ninstalled alpha-1.0\n"},
+      // A payload path the commit could not create ends the run before any change, here and from standard input.
+      {.what = "a file in the way", .setup = {{"/flash/etc", "in the way"}},
+       .uploads = {{"a.qpk", pack("alpha", "1.0", {{"/bin/alpha", "a"}, {"/etc/config", "x"}})}}, .status = 28,
+       .out = "ERROR: upgrade failed: could not create /flash/etc/config: Not a directory\n"},
+      {.what = "a folder in the way", .setup = {{"/flash/www/index.html/", ""}}, .args = kPipe,
+       .input = pack("alpha", "1.0", {{"/bin/alpha", "a"}, {"/www/index.html", "x"}}), .status = 255,
+       .out = "ERROR: installation failed: could not create /flash/www/index.html: Is a directory\n"},
+  };
+  for (const Row& row : rows) play(row);
 }
 
 }  // namespace

@@ -1,16 +1,18 @@
+// The message operations byte for byte: prefixes and the log, the 255-byte
+// cut, the progress line with its padding, a warning's redrawing and the
+// erasing before errors and information lines, and quiet mode.
 #include "console/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <sstream>
 
 #include "model/package.h"
 #include "repo/repository.h"
 
 namespace {
-
-const std::string kBlank = "\r" + std::string(79, ' ') + "\r";
 
 class Messages : public ::testing::Test {
  protected:
@@ -24,107 +26,77 @@ class Messages : public ::testing::Test {
   }
   // What was written since the last call.
   std::string take() {
-    std::string text = out_.str();
+    const std::string text = out_.str();
     out_.str("");
     return text;
   }
-  Repository& repository() { return Repository::instance(); }
-
   std::ostringstream out_;
 };
 
-}  // namespace
+const std::string kHide = "\x1b[?25l\r", kShow = "\r\x1b[?25h";
 
-// The message operations byte for byte: prefixes and the log, quiet mode,
-// the 255-byte cut, and the progress line with its 79-space blanking.
-TEST_F(Messages, PrefixesAndLog) {
-  printWarning("could not open repo");
-  printError("broken package %s", "foo-1.0");
-  printInfo("installed %s", "foo-1.0");
-  emitMessage(nullptr, "%d%%", 5);
-  EXPECT_EQ("WARNING: could not open repo\nERROR: broken package foo-1.0\ninstalled foo-1.0\n5%\n", take());
-  EXPECT_EQ((std::vector<std::string>{"WARNING: could not open repo", "ERROR: broken package foo-1.0",
-                                      "installed foo-1.0", "5%"}),
-            repository().logLines);
+// Each step, what it writes, and the progress line after it.
+const struct {
+  std::function<void()> step;
+  std::string written, progress;
+} kSteps[] = {
+    {[] { printWarning("could not open repo"); }, "WARNING: could not open repo\n", ""},
+    {[] { printError("broken package %s", "foo-1.0"); }, "ERROR: broken package foo-1.0\n", ""},
+    {[] { printInfo("installed %s", "foo-1.0"); }, "installed foo-1.0\n", ""},
+    {[] { emitMessage(nullptr, "%d%%", 5); }, "5%\n", ""},
+    {[] { printWarning("%s", std::string(300, 'x').c_str()); }, "WARNING: " + std::string(255, 'x') + "\n", ""},
+    {[] { printInfo("%s", std::string(255, 'y').c_str()); }, std::string(255, 'y') + "\n", ""},
+    {[] { printInfo("%s", std::string(256, 'z').c_str()); }, std::string(255, 'z') + "\n", ""},
+    {[] { setProgressLine("enabling foo-1.0..."); }, kHide + "enabling foo-1.0..." + kShow, "enabling foo-1.0..."},
+    {[] { setProgressLine("enabling foo-1.0..."); }, "", "enabling foo-1.0..."},  // unchanged: nothing written
+    {[] { setProgressLine("enabling b..."); }, kHide + "enabling b...      " + kShow, "enabling b..."},
+    {[] { setProgressLine("enabling longer..."); }, kHide + "enabling longer..." + kShow, "enabling longer..."},
+    // A warning blanks the line with 79 spaces and draws it again below.
+    {[] { printWarning("can not enable %s", "foo"); },
+     "\r" + std::string(79, ' ') + "\rWARNING: can not enable foo\nenabling longer...", "enabling longer..."},
+    // Errors and information lines erase it for good.
+    {[] { printError("can not disable"); }, kHide + std::string(18, ' ') + kShow + "ERROR: can not disable\n", ""},
+    {[] { setProgressLine(""); }, "", ""},
+    {[] { setProgressLine("enabling foo..."); }, kHide + "enabling foo..." + kShow, "enabling foo..."},
+    {[] { printInfo("enabled %s", "foo"); }, kHide + std::string(15, ' ') + kShow + "enabled foo\n", ""},
+};
+
+TEST_F(Messages, EachStepByteForByte) {
+  Repository& repository = Repository::instance();
+  for (const auto& [step, written, progress] : kSteps) {
+    step();
+    EXPECT_EQ(take(), written);
+    EXPECT_EQ(repository.progressLine, progress) << written;
+  }
+  // The log holds the messages as printed, without the progress line.
+  EXPECT_EQ(repository.logLines,
+            (std::vector<std::string>{"WARNING: could not open repo", "ERROR: broken package foo-1.0", "installed foo-1.0", "5%",
+                                      "WARNING: " + std::string(255, 'x'), std::string(255, 'y'), std::string(255, 'z'),
+                                      "WARNING: can not enable foo", "ERROR: can not disable", "enabled foo"}));
 }
 
 TEST_F(Messages, QuietPrintsAndRecordsNothing) {
-  repository().quiet = true;
-  printWarning("w");
-  printError("e");
-  printInfo("i");
-  setProgressLine("enabling foo...");
-  EXPECT_EQ("", take());
-  EXPECT_TRUE(repository().logLines.empty());
-  EXPECT_EQ("", repository().progressLine);
-}
-
-TEST_F(Messages, FormattedTextIsCutAt255BytesPlusPrefix) {
-  std::string longText(300, 'x');
-  printWarning("%s", longText.c_str());
-  std::string expected = "WARNING: " + std::string(255, 'x');
-  EXPECT_EQ(expected + "\n", take());
-  EXPECT_EQ(expected, repository().logLines.back());
-  printInfo("%s", std::string(255, 'y').c_str());
-  EXPECT_EQ(std::string(255, 'y') + "\n", take());
-  printInfo("%s", std::string(256, 'z').c_str());
-  EXPECT_EQ(std::string(255, 'z') + "\n", take());
-}
-
-TEST_F(Messages, ProgressLineDrawing) {
-  setProgressLine("enabling foo-1.0...");
-  EXPECT_EQ("\x1b[?25l\renabling foo-1.0...\r\x1b[?25h", take());
-  EXPECT_EQ("enabling foo-1.0...", repository().progressLine);
-  setProgressLine("enabling foo-1.0...");
-  EXPECT_EQ("", take());  // unchanged text writes nothing
-  setProgressLine("enabling b...");
-  EXPECT_EQ("\x1b[?25l\renabling b...      \r\x1b[?25h", take());  // 6 shorter, 6 spaces
-  setProgressLine("enabling longer-2.0...");
-  EXPECT_EQ("\x1b[?25l\renabling longer-2.0...\r\x1b[?25h", take());
-  setProgressLine("");
-  EXPECT_EQ("\x1b[?25l\r" + std::string(22, ' ') + "\r\x1b[?25h", take());
-  EXPECT_EQ("", repository().progressLine);
-  setProgressLine("");
-  EXPECT_EQ("", take());
-}
-
-TEST_F(Messages, WarningRedrawsTheProgressLine) {
-  setProgressLine("enabling foo-1.0...");
-  take();
-  printWarning("can not enable %s: %s conflicts with it", "foo-1.0", "bar-2.0");
-  EXPECT_EQ(kBlank + "WARNING: can not enable foo-1.0: bar-2.0 conflicts with it\nenabling foo-1.0...", take());
-  EXPECT_EQ("enabling foo-1.0...", repository().progressLine);
-  EXPECT_EQ("WARNING: can not enable foo-1.0: bar-2.0 conflicts with it", repository().logLines.back());
-}
-
-TEST_F(Messages, ErrorsAndInfoEraseTheProgressLineForGood) {
-  setProgressLine("disabling foo...");
-  take();
-  printError("can not uninstall or disable all packages");
-  EXPECT_EQ("\x1b[?25l\r" + std::string(16, ' ') + "\r\x1b[?25hERROR: can not uninstall or disable all packages\n",
-            take());
-  EXPECT_EQ("", repository().progressLine);
-  setProgressLine("enabling foo...");
-  take();
-  printInfo("enabled %s", "foo");
-  EXPECT_EQ("\x1b[?25l\r" + std::string(15, ' ') + "\r\x1b[?25henabled foo\n", take());
-  EXPECT_EQ((std::vector<std::string>{"ERROR: can not uninstall or disable all packages", "enabled foo"}),
-            repository().logLines);
+  Repository::instance().quiet = true;
+  for (const auto& each : kSteps) each.step();
+  EXPECT_EQ(take(), "");
+  EXPECT_TRUE(Repository::instance().logLines.empty());
+  EXPECT_EQ(Repository::instance().progressLine, "");
 }
 
 TEST_F(Messages, WriteFailuresByErrnoAndMembersByTheirBundle) {
   Package p("foo");
   p.version = makeVersion(1, 2, Final, 3);
-  for (int error : {28, 5, 13}) {
+  for (int error : {ENOSPC, EIO, EACCES}) {
     errno = error;
     reportWriteFailure(p, "/flash/foo/bin");
   }
   p.bundle = Relation{"system", makeVersion(6, 46, Final, 1), makeVersion(6, 46, Final, 1), 0};
   reportBrokenPackage(p);
-  EXPECT_EQ((std::vector<std::string>{"ERROR: installation of foo-1.2.3 failed: disk is too small",
+  EXPECT_EQ(Repository::instance().logLines,
+            (std::vector<std::string>{"ERROR: installation of foo-1.2.3 failed: disk is too small",
                                       "ERROR: installation of foo-1.2.3 failed: disk error",
-                                      "ERROR: installation of foo-1.2.3 failed: could not create /flash/foo/bin: "
-                                      "Permission denied",
-                                      "ERROR: installation of system-6.46.1 failed: broken package"}),
-            repository().logLines);
+                                      "ERROR: installation of foo-1.2.3 failed: could not create /flash/foo/bin: Permission denied",
+                                      "ERROR: installation of system-6.46.1 failed: broken package"}));
 }
+
+}  // namespace

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "staging/atomic_writer.h"
 #include "support/fixtures.h"
 
@@ -14,119 +12,68 @@ using namespace fixtures;
 
 namespace {
 
-constexpr int64_t kBlock = 4096;
+constexpr int64_t kBlock = 4096, kReserve = 32768;
 
-void writeBlocks(const std::string& path, int64_t blocks, int64_t extraBytes = 0) {
-  makeDirectories(parentDirectory(path));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  const std::string data(static_cast<size_t>(blocks * kBlock + extraBytes), 'x');
-  out << data;
-}
-
-struct Margins {
-  bool ok;
-  int64_t boot;
-  int64_t flash;
+struct Change {
+  char kind;  // 'M' a move of a temporary, 'E' of an existing file, 'R' a removal, 'L' a link
+  std::string target, data;
 };
 
-Margins check(const StagedChanges& staged) {
-  Margins m{};
-  m.ok = checkDiskSpace(staged, &m.boot, &m.flash);
-  return m;
-}
-
-// Runs fn chrooted to a scratch root with tmpfs mounts {router path, size}.
-void onFlash(const std::vector<std::pair<std::string, std::string>>& mounts, const std::function<void()>& fn) {
-  ScratchRoot root;
-  std::vector<std::pair<std::string, std::string>> hostMounts;
-  for (const auto& [path, size] : mounts) hostMounts.push_back({root.host(path), size});
-  EXPECT_TRUE(runIsolated(fn, hostMounts, root.path()));
-}
-
-// "/flash" of 100 blocks, no "/flash/boot" at all.
-void onSmallFlash(const std::function<void()>& fn) { onFlash({{"/flash", "400k"}}, fn); }
-
-TEST(DiskSpace, EmptySetGivesTheFreeSpaceWithoutReserve) {
-  onSmallFlash([] {
-    const Margins m = check({});
-    EXPECT_TRUE(m.ok);
-    EXPECT_EQ(m.flash, 100 * kBlock);
-    EXPECT_EQ(m.boot, 0);  // no statistics for a missing "/flash/boot": nothing free, nothing used
-  });
-}
-
-TEST(DiskSpace, ReserveBoundaryOnACrossDeviceMove) {
-  onSmallFlash([] {
-    writeBlocks("/ram/tmp92", 92);
-    writeBlocks("/ram/tmp93", 92, 1);  // 92 blocks and one byte: 93 blocks
-    StagedChanges staged;
-    stageChange(staged, "/flash/var/pdb/new/files", ChangeKind::MoveTemporary, "/ram/tmp92");
-    Margins m = check(staged);
-    EXPECT_TRUE(m.ok);
-    EXPECT_EQ(m.flash, 0);  // 8 blocks left, all of them the reserve
-    EXPECT_EQ(m.boot, 0);
-
-    stageChange(staged, "/flash/var/pdb/new/files", ChangeKind::MoveExisting, "/ram/tmp93");
-    m = check(staged);
-    EXPECT_FALSE(m.ok);
-    EXPECT_EQ(m.flash, -4096);
-  });
-}
-
-TEST(DiskSpace, ReplacedAndRemovedFilesGiveTheirBlocksBack) {
-  onSmallFlash([] {
-    writeBlocks("/flash/bin/old", 3);
-    writeBlocks("/flash/big", 10);
-    writeBlocks("/ram/new", 5);
-    const int64_t before = check({}).flash / kBlock;  // 87
-
-    StagedChanges staged;
-    stageMove(staged, "/ram/new", "/flash/bin/old");
-    EXPECT_EQ(check(staged).flash, (before - 5 + 3) * kBlock - 32768);
-
-    StagedChanges removal;
-    stageRemoval(removal, "/flash/big");
-    stageSymlink(removal, "/flash/bootimage", "/flash/var/pdb/k/image");
-    EXPECT_EQ(check(removal).flash, (before + 10) * kBlock);  // free grew: no reserve
-  });
-}
-
-TEST(DiskSpace, RenameWithinFlashCostsNothing) {
-  onSmallFlash([] {
-    writeBlocks("/flash/tmpAbc", 50);
-    const int64_t before = check({}).flash;
-    StagedChanges staged;
-    stageChange(staged, "/flash/var/pdb/x/image", ChangeKind::MoveTemporary, "/flash/tmpAbc");
-    stageMove(staged, "/ram/vanished", "/flash/var/pdb/x/version");  // unreadable source: nothing
-    EXPECT_EQ(check(staged).flash, before);
-  });
-}
-
-TEST(DiskSpace, FilesBelowFlashBootCountOnBothAccounts) {
-  onFlash({{"/flash", "400k"}, {"/flash/boot", "40k"}}, [] {
-    writeBlocks("/ram/kernel", 3);
-    writeBlocks("/ram/image", 2);
-    StagedChanges staged;
-    stageMove(staged, "/ram/kernel", "/flash/boot/kernel");
-    stageMove(staged, "/ram/image", "/flash/bootimage");  // "/flash" only, not below "/flash/boot"
-    const Margins m = check(staged);
-    EXPECT_FALSE(m.ok);
-    EXPECT_EQ(m.boot, (10 - 3) * kBlock - 32768);
-    EXPECT_EQ(m.flash, (100 - 3 - 2) * kBlock - 32768);
-  });
-}
-
-TEST(DiskSpace, LargeFileSystemsDoNotOverflow) {
-  // 17 TiB: more free blocks than a 32-bit count holds. tmpfs only promises
-  // the size, so the mount costs nothing.
-  onFlash({{"/flash", "17t"}}, [] {
-    writeBlocks("/ram/file", 1);
-    StagedChanges staged;
-    stageMove(staged, "/ram/file", "/flash/file");
-    const Margins m = check(staged);
-    EXPECT_TRUE(m.ok);
-    EXPECT_EQ(m.flash, (int64_t{17} << 40) - kBlock - 32768);
-  });
+// Each case: the mounts {router path, size}, the files written first {path,
+// bytes}, the staged changes, and the verdict with both margins.
+TEST(DiskSpace, Margins) {
+  const auto blocks = [](int64_t count, int64_t extra = 0) { return std::string(count * kBlock + extra, 'x'); };
+  const std::vector<std::pair<std::string, std::string>> small = {{"/flash", "400k"}};  // 100 blocks, no "/flash/boot"
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> mounts;
+    std::map<std::string, std::string> files;
+    std::vector<Change> changes;
+    bool ok;
+    int64_t boot, flash;
+  } cases[] = {
+      // No statistics for a missing "/flash/boot": nothing free, nothing used; free space grown: no reserve.
+      {"nothing staged", small, {}, {}, true, 0, 100 * kBlock},
+      {"8 blocks left, all the reserve", small, {{"/ram/t", blocks(92)}}, {{'M', "/flash/f", "/ram/t"}}, true, 0, 0},
+      {"one byte more", small, {{"/ram/t", blocks(92, 1)}}, {{'E', "/flash/f", "/ram/t"}}, false, 0, -kBlock},
+      {"a replaced file gives its blocks back", small, {{"/flash/bin/old", blocks(3)}, {"/ram/new", blocks(5)}},
+       {{'E', "/flash/bin/old", "/ram/new"}}, true, 0, (97 - 5 + 3) * kBlock - kReserve},
+      {"removals and links", small, {{"/flash/big", blocks(10)}},
+       {{'R', "/flash/big", ""}, {'L', "/flash/var/pdb/k/image", "/flash/bootimage"}}, true, 0, 100 * kBlock},
+      // A rename within flash costs nothing, nor does a source that is gone.
+      {"renames", small, {{"/flash/tmpAbc", blocks(50)}},
+       {{'M', "/flash/var/pdb/x/image", "/flash/tmpAbc"}, {'E', "/flash/var/pdb/x/version", "/ram/vanished"}}, true, 0,
+       50 * kBlock},
+      // "/flash/bootimage" is not below "/flash/boot"; what is counts on both accounts.
+      {"the boot part", {{"/flash", "400k"}, {"/flash/boot", "40k"}}, {{"/ram/kernel", blocks(3)}, {"/ram/image", blocks(2)}},
+       {{'E', "/flash/boot/kernel", "/ram/kernel"}, {'E', "/flash/bootimage", "/ram/image"}}, false, 7 * kBlock - kReserve,
+       95 * kBlock - kReserve},
+      // 17 TiB: more free blocks than a 32-bit count holds (tmpfs only promises the size).
+      {"large file systems", {{"/flash", "17t"}}, {{"/ram/file", blocks(1)}}, {{'E', "/flash/file", "/ram/file"}}, true, 0,
+       (int64_t{17} << 40) - kBlock - kReserve},
+  };
+  for (const auto& c : cases) {
+    ScratchRoot root;
+    std::vector<std::pair<std::string, std::string>> mounts;
+    for (const auto& [path, size] : c.mounts) mounts.push_back({root.host(path), size});
+    EXPECT_TRUE(runIsolated([&] {
+      StagedChanges staged;
+      for (const auto& [path, bytes] : c.files) {
+        makeDirectories(parentDirectory(path));
+        writeFile(path, bytes);
+      }
+      for (const Change& change : c.changes) {
+        if (change.kind == 'R') stageRemoval(staged, change.target);
+        else if (change.kind == 'L') stageSymlink(staged, change.data, change.target);
+        else if (change.kind == 'M') stageChange(staged, change.target, ChangeKind::MoveTemporary, change.data);
+        else stageChange(staged, change.target, ChangeKind::MoveExisting, change.data);
+      }
+      int64_t boot = 0, flash = 0;
+      EXPECT_EQ(checkDiskSpace(staged, &boot, &flash), c.ok) << c.what;
+      EXPECT_EQ(boot, c.boot) << c.what;
+      EXPECT_EQ(flash, c.flash) << c.what;
+    }, mounts, root.path())) << c.what;
+  }
 }
 
 }  // namespace
