@@ -1,15 +1,10 @@
-// Runs cut off at each file-changing system call in turn, by strace's fault
-// injection, then one more run on the same root. Whatever the moment, flash
-// must end with exactly the old package set or exactly the new one, and no
-// temporary anywhere.
-//  - KillSweep: the run is killed (SIGKILL); each run is chrooted to a
-//    scratch root in a private mount namespace.
-//  - PowerCut: "/flash" is an ext4 image on a loop device; right after the
-//    kill the image file is copied, so the copy holds only what reached the
-//    disk (the file system's dirty pages never do), and the next run starts
-//    on the copy, with an empty "/ram".
-// The normal suite cuts at a sample of the calls; every call with
-//   INSTALLER_FULL_SWEEP=1 build/<dir>/tests/test_robustness --gtest_filter='KillSweep*:PowerCut*'
+// Runs cut off at each file-changing system call in turn (strace's fault
+// injection), then one settling run: flash must end with exactly the old or
+// exactly the new package set, and no temporary anywhere. KillSweep kills
+// the run (SIGKILL) on a chrooted scratch root; PowerCut runs on an ext4
+// image on a loop device and copies the image right after the kill, so only
+// what reached the disk survives, and empties "/ram". The normal suite cuts
+// at a sample of the calls; INSTALLER_FULL_SWEEP=1 at every one.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -32,23 +27,17 @@ constexpr const char* kTraceLog = "/strace.log";  // outside what the snapshots 
 // the upgrade again, so it can only finish or drop what was begun.
 const std::vector<std::string> kSettle = {"--cancel"};
 
-std::string text(const std::string& seed, size_t size) {
-  std::string out;
-  while (out.size() < size) out += seed + std::to_string(out.size()) + "\n";
-  out.resize(size);
-  return out;
-}
-
 // Installed: alpha (a stored image, files before and after the database
 // folder), beta, gamma, delta and the bundle suite (m1, m2). The upgrade
 // brings alpha 2.0 (drops /www/old.html), beta 2.0 and suite 2.0 (m1, m3;
 // drops m2), and carries out a scheduled disable (gamma) and uninstall (delta).
 qpk::PackageSpec alpha(const char* version, bool withOld) {
-  std::vector<qpk::FileEntry> files = {file("/bin/alpha", text(version, 3000)), file("/lib/libalpha.so", text("lib", 2000)),
-                                       file("/www/alpha.html", text(version, 500))};
+  std::vector<qpk::FileEntry> files = {file("/bin/alpha", std::string(3000, version[0])),
+                                       file("/lib/libalpha.so", std::string(2000, 'l')),
+                                       file("/www/alpha.html", std::string(500, version[0]))};
   if (withOld) files.push_back(file("/www/old.html", "old"));
   qpk::PackageSpec s = spec("alpha", version, files);
-  s.blob = text("blob", 1000);
+  s.blob = std::string(1000, 'b');
   return s;
 }
 
@@ -118,10 +107,8 @@ std::vector<Call> traced(ScratchRoot& root, const std::vector<std::string>& args
   std::map<std::string, int> seen;
   std::istringstream log(root.read(kTraceLog));
   for (std::string line; std::getline(log, line);) {
-    const size_t open = line.find('(');
-    if (open == std::string::npos || line[0] == '+' || line[0] == '-') continue;
-    const std::string name = line.substr(0, open);
-    calls.emplace_back(name, ++seen[name]);
+    const std::string name = line.substr(0, line.find('('));
+    if (name.size() < line.size() && line[0] != '+' && line[0] != '-') calls.emplace_back(name, ++seen[name]);
   }
   root.remove(kTraceLog);
   return calls;
@@ -140,23 +127,16 @@ struct Sets {
 void judge(ScratchRoot& root, Sets& sets, const std::string& where) {
   const RunResult next = root.runChrooted(kSettle);
   EXPECT_FALSE(robust::isAbnormal(next)) << where << ": " << next.out << next.err;
-  const State after = snapshot(root);
-  std::string leftovers;
-  for (const auto& [path, entry] : after)
-    if (isLeftover(path)) leftovers += " " + path;
-  EXPECT_EQ(leftovers, "") << where;
-  const State flash = flashOf(after);
-  if (flash == sets.oldFlash) {
-    ++sets.tally["old set"];
-  } else if (flash == sets.newFlash) {
-    const bool finished = hasLine(next.outPlain, "finished the changes of an interrupted run");
-    ++sets.tally[finished ? "new set, finished by the next run" : "new set"];
-  } else {
-    ++sets.tally["MIXED"];
-    std::string diff;
-    for (const std::string& d : differences(sets.newFlash, flash, 6)) diff += " " + d;
-    ADD_FAILURE() << where << ": neither the old nor the new set; against the new:" << diff;
-  }
+  const State after = snapshot(root), flash = flashOf(after);
+  for (const auto& [path, entry] : after) EXPECT_FALSE(isLeftover(path)) << where << " left " << path;
+  const bool finished = hasLine(next.outPlain, "finished the changes of an interrupted run");
+  ++sets.tally[flash == sets.oldFlash   ? "old set"
+               : flash != sets.newFlash ? "MIXED"
+               : finished               ? "new set, finished by the next run"
+                                        : "new set"];
+  EXPECT_TRUE(flash == sets.oldFlash || flash == sets.newFlash)
+      << where << ": neither the old nor the new set; against the new: "
+      << ::testing::PrintToString(differences(sets.newFlash, flash, 6));
 }
 
 // Where the cut run's flash lives: prepare puts the state before the run in

@@ -1,22 +1,12 @@
-// Bad-input sweeps through the real installer: a small signed package and a
-// small signed bundle, cut short and with one bit flipped, fed to the
-// upgrade run and to "installer -".
-//
-// For every variant: no crash, no hang, no sanitizer report. A refusal
-// leaves every file system as it was and says so in exactly one error line.
-// An installation happens only after a change outside every signed area and
-// leaves exactly what the untouched file leaves; only a change to a bundle's
-// own header and member list, which no signature covers (each member's
-// signature starts at its own header), may install something else.
-// A variant whose signed area is damaged, or that is cut, never gets a
-// temporary written: its signature is checked before anything is unpacked
-// (strace watches the run's file creations).
-//
-// The normal suite visits every stride-th offset, every part boundary and
-// the bytes either side of it (a cut between two members of a bundle among
-// them), and the first and last bytes;
-//   INSTALLER_FULL_SWEEP=1 build/<dir>/tests/test_robustness --gtest_filter='Sweep*'
-// visits every offset.
+// A small signed package and a small signed bundle, cut short and with one
+// bit flipped, through the upgrade run and "installer -". Every variant ends
+// normally; a refusal leaves every file system as it was, with one error
+// line; an installation needs a change outside every signed area and leaves
+// exactly what the untouched file leaves, or (a change to a bundle's own
+// header or member list, which no signature covers) a changed bundle entry.
+// A signed change or a cut never gets a temporary written (strace watches).
+// Offsets: every 7th, every part boundary and its neighbours, the first and
+// last bytes; every offset with INSTALLER_FULL_SWEEP=1.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -43,9 +33,7 @@ Ranges signedRanges(const std::string& file) {
 }
 
 bool inside(const Ranges& ranges, size_t offset) {
-  for (const auto& [begin, end] : ranges)
-    if (offset >= begin && offset < end) return true;
-  return false;
+  return std::any_of(ranges.begin(), ranges.end(), [&](const auto& r) { return offset >= r.first && offset < r.second; });
 }
 
 // Where a reader changes state: the file header, each part's head and data
@@ -57,109 +45,84 @@ std::vector<size_t> edges(const std::string& file) {
   return at;
 }
 
-enum class Path { Upgrade, StandardInput };
-
-struct Outcomes {
-  std::map<std::string, int> counts;
-  std::vector<std::string> problems;  // the first few, described
+struct Subject {
+  std::string file;
+  bool piped;  // through "installer -", else the upgrade run
+  Ranges ranges;
+  State base, installed;
 };
 
-class Sweep {
- public:
-  Sweep(std::string bytes, Path path) : file_(std::move(bytes)), path_(path), ranges_(signedRanges(file_)) {
-    // The flash starts with one other package installed, so an empty
-    // database never adds its own error line.
-    ScratchRoot root;
-    installFirst(root, {{"base.qpk", build(spec("base", "6.46.9", {file("/bin/base", "base\n")}))}});
-    base_ = snapshot(root);
-    const RunResult run = runOnce(root, file_, false);
-    EXPECT_EQ(run.status, 0) << run.outPlain << run.err;
-    EXPECT_EQ(robust::errorLines(run), 0) << run.outPlain;
-    installed_ = snapshot(root);
-    installed_.erase(kUpload);
-    EXPECT_NE(installed_, base_) << "the untouched file installs nothing";
-    for (const PartSpan& part : partsOf(file_))
-      if (part.type == PartHeader && firstMember_ == 0) firstMember_ = part.offset;
+// With traced, the run's file creations are logged beside the root.
+RunResult runOn(ScratchRoot& root, const Subject& s, const std::string& bytes, bool traced) {
+  std::vector<std::string> wrapper;
+  if (traced) wrapper = {"/usr/bin/strace", "-qq", "-o", root.path() + ".trace", "-e", "trace=?open,?openat,?creat"};
+  if (s.piped) return robust::runBounded(root, {"-"}, bytes, wrapper);
+  root.write(kUpload, bytes);
+  return robust::runBounded(root, {}, "", wrapper);
+}
+
+// The flash starts with one other package installed, so an empty database
+// never adds its own error line; then the untouched file goes in.
+Subject subject(const std::string& file, bool piped) {
+  Subject s{file, piped, signedRanges(file), {}, {}};
+  ScratchRoot root;
+  installFirst(root, {{"base.qpk", build(spec("base", "6.46.9", {fixtures::file("/bin/base", "base\n")}))}});
+  s.base = snapshot(root);
+  const RunResult run = runOn(root, s, file, false);
+  EXPECT_EQ(run.status, 0) << run.outPlain << run.err;
+  EXPECT_EQ(robust::errorLines(run), 0) << run.outPlain;
+  s.installed = snapshot(root);
+  s.installed.erase(kUpload);
+  EXPECT_NE(s.installed, s.base) << "the untouched file installs nothing";
+  return s;
+}
+
+// Runs one variant on root and returns its outcome; a wrong one fails the test.
+std::string variant(ScratchRoot& root, const Subject& s, bool cut, size_t offset) {
+  std::string bytes = s.file;
+  if (cut) bytes.resize(offset);
+  else bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
+  restore(root, s.base);
+  // A cut file has lost its last signature, so it never installs.
+  const bool mayInstall = !cut && !inside(s.ranges, offset);
+  const RunResult run = runOn(root, s, bytes, !mayInstall);
+  const std::string created = mayInstall ? "" : readFile(root.path() + ".trace");
+  ::unlink((root.path() + ".trace").c_str());
+  State after = snapshot(root);
+  // The upload itself is the test's; an installation that keeps it as the
+  // stored image keeps these very bytes.
+  after.erase(kUpload);
+  State expected = s.installed;
+  for (auto& [path, entry] : expected)
+    if (entry == "f:" + s.file) entry = "f:" + bytes;
+
+  std::string outcome, problem;
+  if (robust::isAbnormal(run)) {
+    problem = "abnormal end";
+  } else if (after == s.base) {
+    outcome = "refused";
+    // One clear message per refusal: a silent one is as wrong as two.
+    if (robust::errorLines(run) != 1) problem = std::to_string(robust::errorLines(run)) + " error lines";
+    if (s.piped && run.status == 0) problem = "refused with status 0";
+  } else if (!mayInstall) {
+    problem = "flash changed although the change is signed or the file cut";
+  } else if (after == expected) {
+    outcome = "installed as untouched";
+    if (s.piped && run.status != 0) problem = "installed with a failure status";
+  } else if (offset >= 8 && offset < s.ranges[0].first) {
+    outcome = "installed, bundle header changed";
+  } else {
+    problem = "installed differently";
   }
-
-  // The variants at the given offsets, on two roots side by side.
-  Outcomes run(bool cut, const std::vector<size_t>& offsets) const {
-    std::vector<Outcomes> halves(2);
-    std::vector<std::thread> workers;
-    for (size_t w = 0; w < halves.size(); ++w) {
-      workers.emplace_back([&, w] {
-        ScratchRoot root;
-        for (size_t i = w; i < offsets.size(); i += halves.size()) one(root, cut, offsets[i], halves[w]);
-      });
-    }
-    for (auto& worker : workers) worker.join();
-    for (const auto& [outcome, count] : halves[1].counts) halves[0].counts[outcome] += count;
-    halves[0].problems.insert(halves[0].problems.end(), halves[1].problems.begin(), halves[1].problems.end());
-    return halves[0];
-  }
-
- private:
-  // With traced, the run's file creations are logged beside the root.
-  RunResult runOnce(ScratchRoot& root, const std::string& bytes, bool traced) const {
-    std::vector<std::string> wrapper;
-    if (traced) wrapper = {"/usr/bin/strace", "-qq", "-o", root.path() + ".trace", "-e", "trace=?open,?openat,?creat"};
-    if (path_ == Path::StandardInput) return robust::runBounded(root, {"-"}, bytes, 60, wrapper);
-    root.write(kUpload, bytes);
-    return robust::runBounded(root, {}, "", 60, wrapper);
-  }
-
-  void one(ScratchRoot& root, bool cut, size_t offset, Outcomes& outcomes) const {
-    std::string bytes = file_;
-    if (cut) bytes.resize(offset);
-    else bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
-    restore(root, base_);
-    // A cut file has lost its last signature, so it never installs.
-    const bool mayInstall = !cut && !inside(ranges_, offset);
-    const RunResult run = runOnce(root, bytes, !mayInstall);
-    const std::string created = mayInstall ? "" : readFile(root.path() + ".trace");
-    ::unlink((root.path() + ".trace").c_str());
-    State after = snapshot(root);
-    // The upload itself is the test's; an installation that keeps it as the
-    // stored image keeps these very bytes.
-    after.erase(kUpload);
-    State expected = installed_;
-    for (auto& [path, entry] : expected)
-      if (entry == "f:" + file_) entry = "f:" + bytes;
-
-    std::string outcome, problem;
-    if (robust::isAbnormal(run)) {
-      problem = "abnormal end";
-    } else if (after == base_) {
-      outcome = "refused";
-      // One clear message per refusal: a silent one is as wrong as two.
-      if (robust::errorLines(run) != 1) problem = std::to_string(robust::errorLines(run)) + " error lines";
-      if (path_ == Path::StandardInput && run.status == 0) problem = "refused with status 0";
-    } else if (!mayInstall) {
-      problem = "flash changed although the change is signed or the file cut";
-    } else if (after == expected) {
-      outcome = "installed as untouched";
-      if (path_ == Path::StandardInput && run.status != 0) problem = "installed with a failure status";
-    } else if (offset >= 8 && offset < firstMember_) {
-      outcome = "installed, bundle header changed";
-    } else {
-      problem = "installed differently";
-    }
-    // Signatures are checked before the payload: nothing of a damaged file is ever written.
-    if (problem.empty() && created.find("/.installer/tmp") != std::string::npos) problem = "a temporary was written";
-    ++outcomes.counts[problem.empty() ? outcome : "UNEXPECTED"];
-    if (problem.empty() || outcomes.problems.size() >= 10) return;
-    std::string description = (cut ? "cut to " : "bit flipped at ") + std::to_string(offset) + ": " + problem +
-                              "; status " + std::to_string(run.status) + "; output: " + run.outPlain + run.err.substr(0, 300);
-    for (const std::string& d : differences(expected, after, 5)) description += " " + d;
-    outcomes.problems.push_back(description);
-  }
-
-  std::string file_;
-  Path path_;
-  Ranges ranges_;
-  State base_, installed_;
-  size_t firstMember_ = 0;
-};
+  // Signatures are checked before the payload: nothing of a damaged file is ever written.
+  if (problem.empty() && created.find("/.installer/tmp") != std::string::npos) problem = "a temporary was written";
+  if (problem.empty()) return outcome;
+  std::string report;
+  for (const std::string& d : differences(expected, after, 5)) report += " " + d;
+  ADD_FAILURE() << (cut ? "cut to " : "bit flipped at ") << offset << ": " << problem << "; status " << run.status
+                << "; output: " << run.outPlain << run.err.substr(0, 300) << report;
+  return "UNEXPECTED";
+}
 
 std::string smallPackage() {
   return build(spec("tiny", "6.46.9", {file("/bin/tiny", "#!/bin/sh\necho tiny\n", 0x81ED), file("/etc/tiny", "t=1\n")}));
@@ -170,23 +133,33 @@ std::string smallBundle() {
                             {spec("one", "6.46.9", {file("/bin/one", "1\n")}), spec("two", "6.46.9", {file("/bin/two", "2\n")})}));
 }
 
-// With the edges, every 7th offset keeps a sweep to 50 (package) or 100 (bundle) runs.
-void sweep(const std::string& name, const std::string& file, Path path) {
-  const Sweep sweep(file, path);
+// With the edges, every 7th offset keeps a sweep to 50 (package) or 100
+// (bundle) runs, shared by two roots side by side.
+void sweep(const std::string& name, const std::string& file, bool piped) {
+  const Subject s = subject(file, piped);
   if (::testing::Test::HasFailure()) return;
+  const std::vector<size_t> offsets = robust::sweepOffsets(file.size(), 7, edges(file));
   for (bool cut : {true, false}) {
-    const Outcomes outcomes = sweep.run(cut, robust::sweepOffsets(file.size(), 7, edges(file)));
-    std::printf("%s, %s, %s:", name.c_str(), path == Path::Upgrade ? "upgrade run" : "installer -", cut ? "cut" : "bit flip");
-    for (const auto& [outcome, count] : outcomes.counts) std::printf(" %d %s;", count, outcome.c_str());
+    std::map<std::string, int> counts[2];
+    std::vector<std::thread> workers;
+    for (size_t w = 0; w < 2; ++w) {
+      workers.emplace_back([&, w] {
+        ScratchRoot root;
+        for (size_t i = w; i < offsets.size(); i += 2) ++counts[w][variant(root, s, cut, offsets[i])];
+      });
+    }
+    for (auto& worker : workers) worker.join();
+    for (const auto& [outcome, count] : counts[1]) counts[0][outcome] += count;
+    std::printf("%s, %s, %s:", name.c_str(), piped ? "installer -" : "upgrade run", cut ? "cut" : "bit flip");
+    for (const auto& [outcome, count] : counts[0]) std::printf(" %d %s;", count, outcome.c_str());
     std::printf("\n");
-    for (const std::string& problem : outcomes.problems) ADD_FAILURE() << name << " " << problem;
   }
 }
 
-TEST(Sweep, PackageThroughTheUpgradeRun) { sweep("package", smallPackage(), Path::Upgrade); }
-TEST(Sweep, PackageThroughStandardInput) { sweep("package", smallPackage(), Path::StandardInput); }
-TEST(Sweep, BundleThroughTheUpgradeRun) { sweep("bundle", smallBundle(), Path::Upgrade); }
-TEST(Sweep, BundleThroughStandardInput) { sweep("bundle", smallBundle(), Path::StandardInput); }
+TEST(Sweep, PackageThroughTheUpgradeRun) { sweep("package", smallPackage(), false); }
+TEST(Sweep, PackageThroughStandardInput) { sweep("package", smallPackage(), true); }
+TEST(Sweep, BundleThroughTheUpgradeRun) { sweep("bundle", smallBundle(), false); }
+TEST(Sweep, BundleThroughStandardInput) { sweep("bundle", smallBundle(), true); }
 
 // The oracle above trusts these ranges: one per package, from the header
 // part after the file header to the signature's head, only its data after.
