@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
+#include <regex>
 
 #include "robustness/robustness.h"
 
@@ -16,18 +16,15 @@ using namespace fixtures;
 namespace {
 
 std::string noise(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
   std::string out(size, '\0');
-  for (char& c : out) c = static_cast<char>(random());
+  for (char& c : out) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
   return out;
 }
 
-// Runs the upgrade of alpha 1.0 to 2.0 (two payload files and a blob, so the
-// upload is kept as the stored image and its move from "/rw" onto flash is a
-// copy) with each flash size in KiB, or (inodes) each number of spare
-// inodes, from first to last. Returns the verdicts in order, numbers as "N"
-// and repeats folded: "installed" or the refusal's error line; anything else
-// fails the test.
+// Upgrades alpha (two payload files and a blob: the upload becomes the stored
+// image) on each flash size in KiB, or (inodes) each number of spare inodes,
+// from first to last. Returns the verdicts, "installed" or the refusal's
+// error line, numbers as "N" and repeats folded; anything else fails.
 std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& args, int first, int last, int step) {
   ScratchRoot root;
   installFirst(root, {{"base.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one\n")}))}});
@@ -36,9 +33,8 @@ std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& arg
   upload(root, "alpha.qpk", build(upgrade));
   const State base = snapshot(root);
   const size_t baseInodes = snapshot(root, {"/flash"}).size() + 1;  // and the tmpfs root
-  // Success is what the same run leaves on roomy file systems, but for the
-  // upload: on the tmpfs flash its move crosses file systems, and a move
-  // across file systems leaves its source where it was.
+  // Success leaves what the same run leaves on roomy file systems, but the
+  // upload: its move onto the tmpfs flash is a copy, which keeps the source.
   const RunResult roomy = robust::runBounded(root, args);
   EXPECT_EQ(roomy.status, 0) << roomy.outPlain;
   State installed = snapshot(root);
@@ -46,8 +42,7 @@ std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& arg
   // A refusal prints what the roomy run prints before its last line, then one error line.
   const std::string lead = roomy.outPlain.substr(0, roomy.outPlain.rfind('\n', roomy.outPlain.size() - 2) + 1);
 
-  // Each limit runs in a forked child with its own mounts and appends its
-  // verdict to a file: the child's gtest failures would not reach us.
+  // Each limit runs in a forked child with its own mounts, which appends its verdict to a file.
   const std::string outcomes = root.path() + ".outcomes";
   for (int n = first; n <= last; n += step) {
     std::vector<std::pair<std::string, std::string>> mounts = {
@@ -58,11 +53,11 @@ std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& arg
       const RunResult run = robust::runBounded(root, args);
       const State after = snapshot(root);
       const std::string error = run.outPlain.substr(std::min(lead.size(), run.outPlain.size()));
-      // Only a failed disk-space estimate or commit ends the upgrade run with 28.
-      const int refusalStatus = error.compare(0, 21, "ERROR: upgrade failed") == 0 ? 28 : 0;
       const bool asRoomy = after == installed && run.status == 0 && run.outPlain == roomy.outPlain;
-      const bool refused = after == base && run.status == refusalStatus && run.outPlain.compare(0, lead.size(), lead) == 0 &&
-                           error.compare(0, 7, "ERROR: ") == 0 && error.find('\n') + 1 == error.size();
+      // Only a failed disk-space estimate or commit ends the upgrade run with 28.
+      const bool refused = after == base && run.status == (error.compare(0, 21, "ERROR: upgrade failed") ? 0 : 28) &&
+                           run.outPlain.compare(0, lead.size(), lead) == 0 && error.compare(0, 7, "ERROR: ") == 0 &&
+                           error.find('\n') + 1 == error.size();
       std::string verdict = asRoomy ? "installed" : error.substr(0, error.size() - 1);
       if (robust::isAbnormal(run) || (!asRoomy && !refused)) {
         verdict = "UNEXPECTED: status " + std::to_string(run.status) + ", output " + run.outPlain + ", against the installed state:";
@@ -77,11 +72,10 @@ std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& arg
   int n = first;
   for (std::string line; std::getline(in, line); n += step) {
     if (line.compare(0, 10, "UNEXPECTED") == 0) ADD_FAILURE() << "limit " << n << ": " << line;
-    for (size_t at = line.find_first_of("0123456789"); at != std::string::npos; at = line.find_first_of("0123456789", at + 1))
-      line.replace(at, line.find_first_not_of("0123456789", at) - at, "N");
+    line = std::regex_replace(line, std::regex("[0-9]+"), "N");
     if (verdicts.empty() || verdicts.back() != line) verdicts.push_back(line);
   }
-  ::unlink(outcomes.c_str());
+  std::remove(outcomes.c_str());
   EXPECT_EQ(n, last + step) << "a child ended without a verdict";
   return verdicts;
 }

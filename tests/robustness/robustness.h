@@ -1,8 +1,8 @@
-// What the robustness tests share beyond the test support: bounded runs of
-// the installer, what counts as abnormal, and the offsets a sweep visits.
+// What the robustness tests share: bounded runs of the installer, what
+// counts as abnormal, and the offsets a sweep visits.
 #pragma once
-#include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "support/fixtures.h"
@@ -26,7 +26,6 @@ inline bool isAbnormal(const RunResult& run) {
          run.err.find("Sanitizer") != std::string::npos || run.err.find("runtime error") != std::string::npos;
 }
 
-// Lines of the run's plain output that begin with "ERROR: ".
 inline int errorLines(const RunResult& run) {
   int count = 0;
   std::istringstream lines(run.outPlain);
@@ -36,14 +35,13 @@ inline int errorLines(const RunResult& run) {
 
 // Every stride-th of size offsets, the last one and the extra ones; all of
 // them when the environment variable INSTALLER_FULL_SWEEP is set.
-inline std::vector<size_t> sweepOffsets(size_t size, size_t stride, std::vector<size_t> extra = {}) {
+inline std::vector<size_t> sweepOffsets(size_t size, size_t stride, const std::vector<size_t>& extra = {}) {
   if (std::getenv("INSTALLER_FULL_SWEEP") != nullptr) stride = 1;
-  for (size_t i = 0; i < size; i += stride) extra.push_back(i);
-  extra.push_back(size - 1);
-  std::sort(extra.begin(), extra.end());
-  extra.erase(std::unique(extra.begin(), extra.end()), extra.end());
-  while (!extra.empty() && extra.back() >= size) extra.pop_back();  // beyond the end, or size 0
-  return extra;
+  std::set<size_t> at(extra.begin(), extra.end());
+  for (size_t i = 0; i < size; i += stride) at.insert(i);
+  at.insert(size - 1);
+  at.erase(at.lower_bound(size), at.end());  // beyond the end, or size 0
+  return {at.begin(), at.end()};
 }
 
 }  // namespace robust

@@ -1,12 +1,10 @@
-// A small signed package and a small signed bundle, cut short and with one
-// bit flipped, through the upgrade run and "installer -". Every variant ends
-// normally; a refusal leaves every file system as it was, with one error
-// line; an installation needs a change outside every signed area and leaves
-// exactly what the untouched file leaves, or (a change to a bundle's own
-// header or member list, which no signature covers) a changed bundle entry.
-// A signed change or a cut never gets a temporary written (strace watches).
-// Offsets: every 7th, every part boundary and its neighbours, the first and
-// last bytes; every offset with INSTALLER_FULL_SWEEP=1.
+// A small signed package and bundle, cut short and with one bit flipped, in
+// the upgrade run and "installer -". A refusal leaves every file system as it
+// was and prints one error line; an installation needs a change outside the
+// signed areas and leaves exactly what the untouched file leaves, or (the
+// bundle's own unsigned header or member list changed) a changed bundle
+// entry. A signed change or a cut never gets a temporary written. Every
+// offset with INSTALLER_FULL_SWEEP=1.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -32,98 +30,6 @@ Ranges signedRanges(const std::string& file) {
   return ranges;
 }
 
-bool inside(const Ranges& ranges, size_t offset) {
-  return std::any_of(ranges.begin(), ranges.end(), [&](const auto& r) { return offset >= r.first && offset < r.second; });
-}
-
-// Where a reader changes state: the file header, each part's head and data
-// (a bundle's members are parts of the bundle too), the last bytes.
-std::vector<size_t> edges(const std::string& file) {
-  std::vector<size_t> at = {0, 1, 7, 8, file.size() - 2, file.size() - 1};
-  for (const PartSpan& part : partsOf(file))
-    for (size_t next : {part.offset - 1, part.offset, part.offset + 1, part.offset + 6}) at.push_back(next);
-  return at;
-}
-
-struct Subject {
-  std::string file;
-  bool piped;  // through "installer -", else the upgrade run
-  Ranges ranges;
-  State base, installed;
-};
-
-// With traced, the run's file creations are logged beside the root.
-RunResult runOn(ScratchRoot& root, const Subject& s, const std::string& bytes, bool traced) {
-  std::vector<std::string> wrapper;
-  if (traced) wrapper = {"/usr/bin/strace", "-qq", "-o", root.path() + ".trace", "-e", "trace=?open,?openat,?creat"};
-  if (s.piped) return robust::runBounded(root, {"-"}, bytes, wrapper);
-  root.write(kUpload, bytes);
-  return robust::runBounded(root, {}, "", wrapper);
-}
-
-// The flash starts with one other package installed, so an empty database
-// never adds its own error line; then the untouched file goes in.
-Subject subject(const std::string& file, bool piped) {
-  Subject s{file, piped, signedRanges(file), {}, {}};
-  ScratchRoot root;
-  installFirst(root, {{"base.qpk", build(spec("base", "6.46.9", {fixtures::file("/bin/base", "base\n")}))}});
-  s.base = snapshot(root);
-  const RunResult run = runOn(root, s, file, false);
-  EXPECT_EQ(run.status, 0) << run.outPlain << run.err;
-  EXPECT_EQ(robust::errorLines(run), 0) << run.outPlain;
-  s.installed = snapshot(root);
-  s.installed.erase(kUpload);
-  EXPECT_NE(s.installed, s.base) << "the untouched file installs nothing";
-  return s;
-}
-
-// Runs one variant on root and returns its outcome; a wrong one fails the test.
-std::string variant(ScratchRoot& root, const Subject& s, bool cut, size_t offset) {
-  std::string bytes = s.file;
-  if (cut) bytes.resize(offset);
-  else bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
-  restore(root, s.base);
-  // A cut file has lost its last signature, so it never installs.
-  const bool mayInstall = !cut && !inside(s.ranges, offset);
-  const RunResult run = runOn(root, s, bytes, !mayInstall);
-  const std::string created = mayInstall ? "" : readFile(root.path() + ".trace");
-  ::unlink((root.path() + ".trace").c_str());
-  State after = snapshot(root);
-  // The upload itself is the test's; an installation that keeps it as the
-  // stored image keeps these very bytes.
-  after.erase(kUpload);
-  State expected = s.installed;
-  for (auto& [path, entry] : expected)
-    if (entry == "f:" + s.file) entry = "f:" + bytes;
-
-  std::string outcome, problem;
-  if (robust::isAbnormal(run)) {
-    problem = "abnormal end";
-  } else if (after == s.base) {
-    outcome = "refused";
-    // One clear message per refusal: a silent one is as wrong as two.
-    if (robust::errorLines(run) != 1) problem = std::to_string(robust::errorLines(run)) + " error lines";
-    if (s.piped && run.status == 0) problem = "refused with status 0";
-  } else if (!mayInstall) {
-    problem = "flash changed although the change is signed or the file cut";
-  } else if (after == expected) {
-    outcome = "installed as untouched";
-    if (s.piped && run.status != 0) problem = "installed with a failure status";
-  } else if (offset >= 8 && offset < s.ranges[0].first) {
-    outcome = "installed, bundle header changed";
-  } else {
-    problem = "installed differently";
-  }
-  // Signatures are checked before the payload: nothing of a damaged file is ever written.
-  if (problem.empty() && created.find("/.installer/tmp") != std::string::npos) problem = "a temporary was written";
-  if (problem.empty()) return outcome;
-  std::string report;
-  for (const std::string& d : differences(expected, after, 5)) report += " " + d;
-  ADD_FAILURE() << (cut ? "cut to " : "bit flipped at ") << offset << ": " << problem << "; status " << run.status
-                << "; output: " << run.outPlain << run.err.substr(0, 300) << report;
-  return "UNEXPECTED";
-}
-
 std::string smallPackage() {
   return build(spec("tiny", "6.46.9", {file("/bin/tiny", "#!/bin/sh\necho tiny\n", 0x81ED), file("/etc/tiny", "t=1\n")}));
 }
@@ -133,19 +39,88 @@ std::string smallBundle() {
                             {spec("one", "6.46.9", {file("/bin/one", "1\n")}), spec("two", "6.46.9", {file("/bin/two", "2\n")})}));
 }
 
-// With the edges, every 7th offset keeps a sweep to 50 (package) or 100
-// (bundle) runs, shared by two roots side by side.
+// Runs bytes through "installer -" (piped) or the upgrade run; with traced,
+// strace logs the run's file creations beside the root.
+RunResult runOn(ScratchRoot& root, bool piped, const std::string& bytes, bool traced = false) {
+  std::vector<std::string> wrapper;
+  if (traced) wrapper = {"/usr/bin/strace", "-qq", "-o", root.path() + ".trace", "-e", "trace=?open,?openat,?creat"};
+  if (piped) return robust::runBounded(root, {"-"}, bytes, wrapper);
+  root.write(kUpload, bytes);
+  return robust::runBounded(root, {}, "", wrapper);
+}
+
 void sweep(const std::string& name, const std::string& file, bool piped) {
-  const Subject s = subject(file, piped);
-  if (::testing::Test::HasFailure()) return;
-  const std::vector<size_t> offsets = robust::sweepOffsets(file.size(), 7, edges(file));
+  const Ranges ranges = signedRanges(file);
+  // The flash starts with one other package installed, so an empty
+  // database never adds its own error line; then the untouched file goes in.
+  State base, installed;
+  {
+    ScratchRoot root;
+    installFirst(root, {{"base.qpk", build(spec("base", "6.46.9", {fixtures::file("/bin/base", "base\n")}))}});
+    base = snapshot(root);
+    const RunResult run = runOn(root, piped, file);
+    ASSERT_TRUE(run.status == 0 && robust::errorLines(run) == 0) << run.outPlain << run.err;
+    installed = snapshot(root);
+    installed.erase(kUpload);
+    ASSERT_NE(installed, base);
+  }
+  // One variant: its outcome, or "UNEXPECTED" once the failure is reported.
+  auto variant = [&](ScratchRoot& root, bool cut, size_t offset) -> std::string {
+    std::string bytes = file;
+    if (cut) bytes.resize(offset);
+    else bytes[offset] = static_cast<char>(bytes[offset] ^ (1u << (offset % 8)));
+    restore(root, base);
+    // A cut file has lost its last signature, so it never installs.
+    const bool mayInstall =
+        !cut && std::none_of(ranges.begin(), ranges.end(), [&](auto& r) { return offset >= r.first && offset < r.second; });
+    const RunResult run = runOn(root, piped, bytes, !mayInstall);
+    const std::string created = mayInstall ? "" : readFile(root.path() + ".trace");
+    std::remove((root.path() + ".trace").c_str());
+    // The upload is the test's; a stored image holds the variant's bytes.
+    State after = snapshot(root), expected = installed;
+    after.erase(kUpload);
+    for (auto& [path, entry] : expected)
+      if (entry == "f:" + file) entry = "f:" + bytes;
+    std::string outcome, problem;
+    if (robust::isAbnormal(run)) {
+      problem = "abnormal end";
+    } else if (after == base) {
+      outcome = "refused";  // with one clear message: a silent refusal is as wrong as two messages
+      if (robust::errorLines(run) != 1) problem = std::to_string(robust::errorLines(run)) + " error lines";
+      if (piped && run.status == 0) problem = "refused with status 0";
+    } else if (!mayInstall) {
+      problem = "flash changed although the change is signed or the file cut";
+    } else if (after == expected) {
+      outcome = "installed as untouched";
+      if (piped && run.status != 0) problem = "installed with a failure status";
+    } else if (offset >= 8 && offset < ranges[0].first) {
+      outcome = "installed, bundle header changed";
+    } else {
+      problem = "installed differently";
+    }
+    // Signatures are checked before the payload: nothing of a damaged file is ever written.
+    if (problem.empty() && created.find("/.installer/tmp") != std::string::npos) problem = "a temporary was written";
+    if (problem.empty()) return outcome;
+    ADD_FAILURE() << name << (cut ? " cut to " : " bit flipped at ") << offset << ": " << problem << "; status "
+                  << run.status << "; output: " << run.outPlain << run.err.substr(0, 300) << "; against the installed: "
+                  << ::testing::PrintToString(differences(expected, after, 5));
+    return "UNEXPECTED";
+  };
+
+  // Where a reader changes state: the file header, each part's head and
+  // data (a bundle's members are parts of it too), the last bytes. With
+  // them, every 7th offset keeps a sweep to 50 (package) or 100 (bundle) runs.
+  std::vector<size_t> edges = {0, 1, 7, 8, file.size() - 2, file.size() - 1};
+  for (const PartSpan& part : partsOf(file))
+    for (size_t next : {part.offset - 1, part.offset, part.offset + 1, part.offset + 6}) edges.push_back(next);
+  const std::vector<size_t> offsets = robust::sweepOffsets(file.size(), 7, edges);
   for (bool cut : {true, false}) {
-    std::map<std::string, int> counts[2];
+    std::map<std::string, int> counts[2];  // two roots side by side
     std::vector<std::thread> workers;
     for (size_t w = 0; w < 2; ++w) {
       workers.emplace_back([&, w] {
         ScratchRoot root;
-        for (size_t i = w; i < offsets.size(); i += 2) ++counts[w][variant(root, s, cut, offsets[i])];
+        for (size_t i = w; i < offsets.size(); i += 2) ++counts[w][variant(root, cut, offsets[i])];
       });
     }
     for (auto& worker : workers) worker.join();
