@@ -14,6 +14,7 @@ using namespace fixtures;
 
 namespace {
 
+// The Ed25519 known answers of tests/data over 32-byte digests.
 TEST(EddsaVectors, KnownAnswers) {
   JsonValue file;
   ASSERT_TRUE(loadVectorFile("ed25519.json", file));
@@ -69,6 +70,8 @@ bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remaini
   return valid;
 }
 
+// Which signature part sizes are read as which form, and the signature mode
+// by version; "branding" may always use the legacy kind.
 TEST(VerifySignature, PartSizesAndModeTable) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -105,6 +108,7 @@ TEST(VerifySignature, PartSizesAndModeTable) {
   }));
 }
 
+// On a router marked secure every package needs the EdDSA half.
 TEST(VerifySignature, SecureMarkerRequiresEddsaForEveryPackage) {
   ScratchRoot root;
   root.write("/ram/SECURE", "");
@@ -120,6 +124,7 @@ TEST(VerifySignature, SecureMarkerRequiresEddsaForEveryPackage) {
   }));
 }
 
+// Either half may carry a long signature under mode 1; only EdDSA under mode 2.
 TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
   qpk::SigningKeys otherEddsa = keys(), otherLegacy = keys();
   for (int i = 0; i < 32; ++i) otherEddsa.eddsaSeed[i] = static_cast<uint8_t>(0xA0 + i);
@@ -174,43 +179,6 @@ TEST(VerifySignature, CoveredBytesAndHashingOff) {
     EXPECT_TRUE(verifyFile(changed));
     EXPECT_EQ(good.size() - 64, changed.size());
   }));
-}
-
-// ---- the qpk key commands ----
-
-TEST(QpkKeys, KeygenSignVerify) {
-  ScratchRoot root;
-  const std::string dir = root.host("/tmp");
-  auto qpkRun = [](std::vector<std::string> args) {
-    args.insert(args.begin(), QPK_BINARY);
-    return runProgram(args, {}, "");
-  };
-  ASSERT_EQ(0, qpkRun({"keygen", "--legacy", dir + "/legacy"}).status);
-  ASSERT_EQ(0, qpkRun({"keygen", "--eddsa", dir + "/eddsa"}).status);
-  EXPECT_EQ(0600u, fileMode(dir + "/legacy.private"));
-  EXPECT_NE(0, qpkRun({"keygen", "--legacy", dir + "/legacy"}).status);  // never overwritten by accident
-  writeFile(dir + "/pkg.qpk", build(packageSpec(0x062F0000, qpk::SignatureForm::Long)));
-  RunResult checked = qpkRun({"verify", dir + "/pkg.qpk"});
-  EXPECT_EQ(0, checked.status) << checked.err;
-  EXPECT_EQ("package pkg-6.47\n  digest:    sha1\n  signature: long\n  eddsa:     valid\n"
-            "  legacy:    valid\n  mode:      1 (EdDSA or legacy; 2 on a router with /ram/SECURE)\n"
-            "  result:    accepted\n",
-            checked.out);
-  // Signed again with the new keys: refused by the built-in keys, accepted by the new ones.
-  EXPECT_EQ(2, qpkRun({"sign", "--key-legacy", dir + "/legacy.private", dir + "/pkg.qpk"}).status);  // long needs both
-  ASSERT_EQ(0, qpkRun({"sign", "--key-legacy", dir + "/legacy.private", "--key-eddsa", dir + "/eddsa.private",
-                       dir + "/pkg.qpk"}).status);
-  RunResult builtIn = qpkRun({"verify", dir + "/pkg.qpk"});
-  EXPECT_EQ(1, builtIn.status);
-  EXPECT_NE(std::string::npos, builtIn.out.find("  eddsa:     invalid\n  legacy:    invalid\n"));
-  EXPECT_NE(std::string::npos, builtIn.out.find("  result:    refused\n"));
-  RunResult withNew = qpkRun({"verify", "--public-legacy", dir + "/legacy.public", "--public-eddsa",
-                              dir + "/eddsa.public", dir + "/pkg.qpk"});
-  EXPECT_EQ(0, withNew.status);
-  EXPECT_NE(std::string::npos, withNew.out.find("  signature: long\n  eddsa:     valid\n  legacy:    valid\n"));
-  ASSERT_EQ(0, qpkRun({"sign", "--short", "--key-legacy", dir + "/legacy.private", dir + "/pkg.qpk"}).status);
-  withNew = qpkRun({"verify", "--public-legacy", dir + "/legacy.public", dir + "/pkg.qpk"});
-  EXPECT_NE(std::string::npos, withNew.out.find("  signature: short\n  eddsa:     absent\n  legacy:    valid\n"));
 }
 
 }  // namespace
