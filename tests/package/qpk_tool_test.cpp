@@ -81,54 +81,53 @@ TEST(QpkTool, BuildThenInfo) {
   }
 }
 
+// The JSON documents hold the facts the text shows, every byte of a name
+// readable back, and the status is the text's.
 TEST(QpkTool, JsonTellsWhatTheTextTells) {
   ScratchRoot root;
   qpk::PackageSpec p = spec("hello", "6.46rc2", {file("/bin/hello", "hi\n", 0x81ED)});
   p.dependencies = {relation("system", "6.46")};
   p.note = "caf\xe9 \"x\"";
   root.write("/tmp/p.qpk", build(p));
-  root.write("/tmp/b.qpk", buildBundle(bundle("duo", "7.1", {spec("a", "7.1"), spec("b", "7.1")})));
   root.write("/tmp/cut.qpk", build(p).substr(0, 60));
+  root.write("/tmp/b.qpk", buildBundle(bundle("duo", "7.1", {spec("a", "7.1"), spec("b", "7.1")})));
   auto both = [&](const char* command, const char* file, int status) {
-    RunResult text = runProgram({QPK_BINARY, command, root.host(file)}, {}, "");
-    RunResult json = runProgram({QPK_BINARY, command, "--json", root.host(file)}, {}, "");
-    EXPECT_EQ(status, text.status);
-    EXPECT_EQ(status, json.status);
+    RunResult text = qpkRun({command, root.host(file)}), json = qpkRun({command, "--json", root.host(file)});
+    EXPECT_EQ(std::make_pair(status, status), std::make_pair(text.status, json.status)) << file;
     return std::make_pair(text.out, nlohmann::json::parse(json.out, nullptr, false));
   };
-  for (const char* file : {"/tmp/p.qpk", "/tmp/cut.qpk"}) {
-    const auto [text, info] = both("info", file, file == std::string("/tmp/p.qpk") ? 0 : 1);
+  for (const auto& [file, complete] : {std::pair{"/tmp/p.qpk", true}, {"/tmp/cut.qpk", false}}) {
+    const auto [text, info] = both("info", file, complete ? 0 : 1);
     ASSERT_FALSE(info.is_discarded()) << file;
-    EXPECT_EQ(info["complete"], file == std::string("/tmp/p.qpk"));
+    EXPECT_EQ(complete, info["complete"]);
     for (const auto& part : info["parts"]) {
-      char line[128];
-      std::snprintf(line, sizeof line, "  offset %d: type %d (%s), length %d\n", int(part["offset"]), int(part["type"]),
-                    std::string(part["name"]).c_str(), int(part["length"]));
-      EXPECT_NE(std::string::npos, text.find(line)) << line << text;
-      EXPECT_EQ(part.contains("cut_short"), text.find(std::string(line) + "    part cut short") != std::string::npos);
+      const std::string line = "  offset " + std::to_string(int(part["offset"])) + ": type " +
+                               std::to_string(int(part["type"])) + " (" + std::string(part["name"]) + "), length " +
+                               std::to_string(int(part["length"]));
+      EXPECT_TRUE(hasLine(text, line)) << line << "\n" << text;
+      EXPECT_EQ(part.contains("cut_short"), text.find(line + "\n    part cut short") != std::string::npos);
       // What the text decodes of each kind of part, the document holds.
       for (const auto& [field, expected] : std::vector<std::pair<std::string, nlohmann::json>>{
                {"/header/version_text", "6.46rc2"}, {"/text", "caf\u00e9 \"x\""},  // Latin-1, read back as Unicode
                {"/relations/0/min_text", "6.46"}, {"/entries/0/mode", 0100755}, {"/entries/0/size", 3},
                {"/entries/0/path", "/bin/hello"}, {"/form", "long"}}) {
         const nlohmann::json::json_pointer at(field);
-        if (part.contains(at)) {
-          EXPECT_EQ(expected, part[at]) << field;
-        }
+        EXPECT_EQ(expected, part.contains(at) ? part[at] : expected) << field;
       }
     }
   }
+  // A bundle: each member's signature covers that member's own bytes.
   const auto [text, verify] = both("verify", "/tmp/b.qpk", 0);
-  ASSERT_FALSE(verify.is_discarded());
-  EXPECT_EQ("duo", verify["bundle"]["name"]);
-  ASSERT_EQ(2u, verify["packages"].size());
-  for (const auto& package : verify["packages"]) {
-    EXPECT_NE(std::string::npos, text.find("package " + std::string(package["name"]) + "-7.1\n  digest:    sha1\n"
-                                           "  signature: long\n  eddsa:     valid\n"));
-    EXPECT_EQ(true, package["accepted"]);
+  std::string expected = "bundle duo-7.1\n";
+  for (const char* name : {"a", "b"}) {
+    expected += std::string("package ") + name + "-7.1\n  digest:    sha1\n  signature: long\n  eddsa:     valid\n"
+                "  legacy:    valid\n  mode:      2 (EdDSA only; 2 on a router with /ram/SECURE)\n  result:    accepted\n";
   }
-  EXPECT_EQ(true, verify["sealed"]);
-  EXPECT_EQ(true, verify["accepted"]);
+  EXPECT_EQ(expected, text);
+  ASSERT_FALSE(verify.is_discarded());
+  EXPECT_EQ(std::make_tuple(std::string("duo"), true, true, true, true),
+            std::make_tuple(verify["bundle"]["name"], verify["packages"][0]["accepted"], verify["packages"][1]["accepted"],
+                            verify["sealed"], verify["accepted"]));
 }
 
 // What the router would refuse, qpk refuses to make, and says why.
@@ -139,15 +138,14 @@ TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
   root.write("/tmp/space/www/My Page.html", "x");
   root.write("/tmp/pdb/var/pdb/phantom/version", "1 1\n");
   root.write("/tmp/blob", "b");
-  const std::string key = INSTALLER_SOURCE_DIR "/keys/dev-eddsa.private";
   auto package = [&](const std::string& name, const std::string& files, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {QPK_BINARY, "build", "--name", name, "--version", "1.0", "--files",
-                                     dir + "/" + files, "--key-eddsa", key, "-o", dir + "/" + name + ".qpk"};
+    std::vector<std::string> args = {"build", "--name", name, "--version", "1.0", "--files", dir + "/" + files,
+                                     "--key-eddsa", kKey, "-o", dir + "/" + name + ".qpk"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   };
-  ASSERT_EQ(0, runProgram(package("one", "plain"), {}, "").status);
-  ASSERT_EQ(0, runProgram(package("dup", "plain"), {}, "").status);
+  ASSERT_EQ(0, qpkRun(package("one", "plain")).status);
+  ASSERT_EQ(0, qpkRun(package("dup", "plain")).status);
   const std::string bundle = " (the router would refuse it)\n";
   const struct {
     std::vector<std::string> args;
@@ -161,19 +159,18 @@ TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
       {package("ok", "pdb"), 1, "payload path \"/var/pdb/phantom/version\" lands in the package database" + bundle},
       {package("ok", "plain", {"--state-only"}), 1,
        "a state-only package needs --blob FILE: its entry is kept only by its stored image" + bundle},
-      {{QPK_BINARY, "build-bundle", "--name", "b", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk"}, 2,
+      {{"build-bundle", "--name", "b", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk"}, 2,
        "a bundle needs at least one member file\n"},
-      {{QPK_BINARY, "build-bundle", "--name", "b", "--version", "1.0", "-o", dir + "/b.qpk", dir + "/one.qpk"}, 2,
+      {{"build-bundle", "--name", "b", "--version", "1.0", "-o", dir + "/b.qpk", dir + "/one.qpk"}, 2,
        "a bundle needs --blob FILE: the router keeps a bundle only by its stored image\n"},
-      {{QPK_BINARY, "build-bundle", "--name", "dup", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk",
+      {{"build-bundle", "--name", "dup", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk",
         dir + "/one.qpk", dir + "/dup.qpk"},
        1, "member " + dir + "/dup.qpk is named like its bundle" + bundle},
   };
   for (const auto& row : rows) {
-    const RunResult run = runProgram(row.args, {}, "");
+    const RunResult run = qpkRun(row.args);
     EXPECT_EQ(row.status, run.status) << row.err;
-    const std::string command = row.args[1] == "build" ? "qpk build: " : "qpk build-bundle: ";
-    EXPECT_EQ(command + row.err, run.err);
+    EXPECT_EQ("qpk " + row.args[0] + ": " + row.err, run.err);
   }
   EXPECT_FALSE(pathExists(dir + "/b.qpk"));
 }

@@ -3,7 +3,6 @@
 // the raw bytes), and how it behaves on cut or hostile files.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
-#include <zlib.h>
 
 #include <sstream>
 
@@ -71,19 +70,16 @@ std::string parts(const std::vector<std::pair<uint16_t, std::string>>& list) {
   return w.finish();
 }
 
+std::vector<std::tuple<std::string, Version, Version, int32_t>> rows(const std::vector<Relation>& list) {
+  std::vector<std::tuple<std::string, Version, Version, int32_t>> out;
+  for (const Relation& r : list) out.emplace_back(r.name, r.minVersion, r.maxVersion, r.priority);
+  return out;
+}
+
 std::string readPart(PackageReader& reader) {
   std::string data(reader.remaining(), '\0');
   reader.read(data.data(), data.size());
   return data;
-}
-
-std::string inflate(const std::string& compressed) {
-  std::string out(1 << 20, '\0');
-  uLongf n = out.size();
-  EXPECT_EQ(Z_OK, uncompress(reinterpret_cast<Bytef*>(out.data()), &n,
-                             reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()));
-  out.resize(n);
-  return out;
 }
 
 // On a type-9 part: closes the digest, checks it against the raw bytes from
@@ -99,18 +95,14 @@ bool signedDigestHolds(PackageReader& reader, const std::string& file, size_t fr
          eddsa::verify({key, key + 32}, {reader.digestBuffer(), reader.digestBuffer() + 32}, {sig + 68, sig + 132});
 }
 
-// Counts the bytes handed out in blocks, and may refuse to seek, as a pipe does.
+// Counts the bytes handed out in blocks.
 struct CountingSource : std::stringbuf {
-  CountingSource(const std::string& data, bool seekable) : std::stringbuf(data), seekable(seekable) {}
+  using std::stringbuf::stringbuf;
   std::streamsize xsgetn(char* s, std::streamsize n) override {
     std::streamsize k = std::stringbuf::xsgetn(s, n);
     delivered += static_cast<size_t>(k);
     return k;
   }
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) override {
-    return seekable ? std::stringbuf::seekoff(off, dir, which) : pos_type(off_type(-1));
-  }
-  bool seekable;
   size_t delivered = 0;
 };
 
@@ -125,25 +117,22 @@ TEST(PackageReader, RoundTripsEveryPartForBothMagics) {
     std::string file = build(s);
     Reading readerOf(file);
     PackageReader& reader = readerOf.reader;
-    EXPECT_EQ(magic, reader.magic());
-    EXPECT_EQ(file.size(), reader.fileSize());
+    EXPECT_EQ(std::make_pair(magic, uint32_t(file.size())), std::make_pair(reader.magic(), reader.fileSize()));
     PackageInfo info = readerOf.header();
     EXPECT_FALSE(info.isBundle);
     EXPECT_EQ(std::make_tuple(std::string("routing"), s.version, s.buildTime, s.flags),
               std::make_tuple(info.name, info.version, info.buildTime, info.flags));
     EXPECT_EQ(*s.text24 + "|" + *s.architecture + "|" + *s.text2 + "|" + *s.note,
               info.text24 + "|" + info.architecture + "|" + info.text2 + "|" + info.note);
-    ASSERT_EQ(1u, info.dependencies.size());
-    EXPECT_EQ(s.dependencies[0].maxVersion, info.dependencies[0].maxVersion);
-    ASSERT_EQ(2u, info.provides.size());
-    EXPECT_EQ(std::make_tuple(std::string("bgp"), s.provides[1].minVersion, -3),
-              std::make_tuple(info.provides[1].name, info.provides[1].minVersion, info.provides[1].priority));
-    EXPECT_EQ("old-routing", info.conflicts.at(0).name);
+    for (auto [ours, theirs] : {std::pair{&s.dependencies, &info.dependencies}, {&s.provides, &info.provides},
+                                {&s.conflicts, &info.conflicts}}) {
+      EXPECT_EQ(rows(*ours), rows(*theirs));
+    }
     EXPECT_TRUE(info.hasBlob);
     ASSERT_EQ(PartBlob, reader.partType());
     EXPECT_EQ(*s.blob, readPart(reader));
     ASSERT_EQ(PartFiles, reader.nextPart());
-    EXPECT_EQ(inflate(qpk::encodePayload(s.files, 0)), inflate(readPart(reader)));
+    EXPECT_EQ(file.substr(partsOf(file)[9].offset + 6, partsOf(file)[9].length), readPart(reader));
     ASSERT_EQ(PartSignature, reader.nextPart());
     EXPECT_EQ(132u, reader.partLength());
     EXPECT_TRUE(signedDigestHolds(reader, file, partsOf(file)[0].offset, false));
@@ -167,45 +156,9 @@ TEST(PackageReader, HeaderFieldEdgesAndPartsOutOfOrder) {
   Reading readerOf(parts({{PartHeader, qpk::encodeHeader("p", 1, 2, 0, true)},
                            {PartDependencies, qpk::encodeRelations({{"a", 0, 0, 0}})},
                            {PartArchitecture, "arm"}}));
-  PackageInfo info = readerOf.header();
-  EXPECT_EQ("i386", info.architecture);
-  EXPECT_EQ(1u, info.dependencies.size());
-  EXPECT_EQ(PartArchitecture, readerOf.reader.partType());
-  EXPECT_EQ("arm", readPart(readerOf.reader));
-}
-
-// Each bundle member's digest covers exactly that member's bytes, from its
-// header to its signature, in either digest.
-TEST(PackageReader, BundleMemberDigestsCoverTheirOwnBytes) {
-  for (bool sha256 : {false, true}) {
-    qpk::BundleSpec b = bundle("all", "6.46.9", {spec("a", "6.46.9", {file("/a", "a")}), spec("b", "6.46.9")}, std::nullopt);
-    b.note = "bundle note";
-    b.memberList = std::vector<Relation>{relation("a"), relation("b")};
-    b.sha256 = sha256;
-    const std::string bytes = buildBundle(b);
-    std::vector<size_t> memberStarts;
-    for (const PartSpan& p : partsOf(bytes)) {
-      if (p.type == PartHeader) memberStarts.push_back(p.offset);
-    }
-    ASSERT_EQ(2u, memberStarts.size());
-    Reading readerOf(bytes);
-    PackageReader& reader = readerOf.reader;
-    PackageInfo info;
-    ASSERT_EQ(PartBundleHeader, reader.nextPart());
-    ASSERT_TRUE(reader.readHeader(info));
-    EXPECT_EQ(std::make_pair(true, std::string("bundle note")), std::make_pair(info.isBundle, info.note));
-    std::vector<Relation> members;
-    ASSERT_TRUE(reader.readRelations(members));
-    ASSERT_EQ(2u, members.size());
-    for (int i = 0; i < 2; ++i) {
-      ASSERT_EQ(PartHeader, reader.nextPart()) << i;
-      ASSERT_TRUE(reader.readHeader(info));
-      EXPECT_EQ(i == 0 ? "a" : "b", info.name);
-      ASSERT_EQ(PartSignature, reader.nextPart());
-      EXPECT_TRUE(signedDigestHolds(reader, bytes, memberStarts[i], sha256)) << i << sha256;
-    }
-    EXPECT_EQ(-1, reader.nextPart());
-  }
+  const PackageInfo info = readerOf.header();
+  EXPECT_EQ(std::make_tuple(std::string("i386"), size_t(1), int32_t(PartArchitecture)),
+            std::make_tuple(info.architecture, info.dependencies.size(), readerOf.reader.partType()));
 }
 
 // The digest closed at the first signature part, nothing else accepted,
@@ -245,20 +198,15 @@ TEST(PackageReader, DigestCoversSkippedPartsFromTheFirstSha256Switch) {
 }
 
 // Loading stored images must not read their payloads: without a digest or a
-// copy, skipped bytes are sought over where the source can seek.
+// copy, skipped bytes are sought over; the digest needs every byte.
 TEST(PackageReader, WithoutDigestOrSinkPayloadsAreSkippedBySeeking) {
-  qpk::PackageSpec s = spec("big", "1.0");
-  s.files = {{"/noise", std::string(1 << 20, '\0')}};
-  s.files[0].data[0] = 'x';
-  const std::string file = build(s);
-  for (const auto& [hashing, seekable] : {std::pair{false, true}, {true, true}, {false, false}}) {
-    CountingSource source(file, seekable);
+  const std::string bytes = build(spec("big", "1.0", {file("/noise", std::string(1 << 20, 'x'))}));
+  for (bool hashing : {false, true}) {
+    CountingSource source(bytes);
     PackageReader reader(&source, hashing, nullptr);
-    reader.accept(PartHeader);
     reader.accept(PartSignature);
-    EXPECT_EQ(PartHeader, reader.nextPart());
     EXPECT_EQ(PartSignature, reader.nextPart());
-    EXPECT_EQ(!hashing && seekable, source.delivered < 200) << hashing << seekable;  // the digest needs every byte
+    EXPECT_EQ(hashing, source.delivered > 200) << source.delivered;
   }
 }
 
@@ -387,6 +335,8 @@ TEST(InstallProgress, BarFillsWithThePositionAndStaysInBounds) {
 
 // ---- the builder ----
 
+// The builder's encodings against fixed bytes, so that builder and reader
+// cannot drift apart together.
 TEST(Builder, EncodingsAreByteExact) {
   EXPECT_EQ(std::string("abc") + std::string(13, '\0') + std::string("\x09\x66\x2e\x06\x04\x03\x02\x01", 8) +
                 std::string(8, '\0') + std::string("\x03\0\0\0", 4),
@@ -395,18 +345,10 @@ TEST(Builder, EncodingsAreByteExact) {
   EXPECT_EQ(std::string("\x01\x00", 2) + "dep" + std::string(13, '\0') +
                 std::string("\0\0\0\x01\0\0\0\0\0\0\0\x02\xfe\xff\xff\xff", 16),
             qpk::encodeRelations({{"dep", 0x01000000, 0x02000000, -2}}));
+  // Level 0 stores the entries after a 2-byte zlib head and a 5-byte block head.
   EXPECT_EQ(std::string("\xed\x81", 2) + std::string(21, '\0') + "\x07" + std::string("\x03\0\0\0\x02\0", 6) +
                 "/a" + "xyz",
-            inflate(qpk::encodePayload({{"/a", "xyz", 0x81ED, 7}}, 9)));
-  qpk::PackageSpec s = fullSpec();
-  s.sha256 = true;
-  std::vector<uint16_t> types;
-  for (const PartSpan& part : partsOf(build(s))) types.push_back(part.type);
-  EXPECT_EQ((std::vector<uint16_t>{25, 1, 24, 16, 2, 23, 3, 19, 17, 21, 4, 9}), types);
-  s.signature = qpk::SignatureForm::Short;
-  EXPECT_EQ(68u, partsOf(build(s)).back().length);
-  s.signature = qpk::SignatureForm::None;
-  EXPECT_EQ(PartFiles, partsOf(build(s)).back().type);
+            qpk::encodePayload({{"/a", "xyz", 0x81ED, 7}}, 0).substr(7, 35));
 }
 
 // A bundle spliced from signed member files is the bundle built whole, but
