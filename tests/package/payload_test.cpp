@@ -110,6 +110,7 @@ TEST(Payload, WhatEachPayloadStages) {
       SCOPED_TRACE(c.files.size());
       EXPECT_TRUE(u.ok);
       EXPECT_EQ("", u.errors);
+      EXPECT_EQ(!c.staged.empty(), u.console.str().find("p-7.1 [") != std::string::npos);  // the progress bar
       EXPECT_EQ(c.staged, stagedView(u.staged));
       FileSet files;
       for (const auto& [target, content] : c.staged) files.insert(target);
