@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "platform/digest.h"
-#include "platform/eddsa.h"
 #include "platform/fd_stream_buffer.h"
 #include "platform/system_info.h"
 
@@ -31,14 +30,6 @@ TEST(Digest, KnownAnswersInPiecesAndReuseAfterFinal) {
   EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", digestOf(sha256, "abc"));
   EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
             digestOf(sha256, std::string(1000000, 'a')));
-}
-
-TEST(Eddsa, WrongSizesAreRejected) {
-  std::vector<uint8_t> key(32, 1), message(32, 2), signature(64, 3), shortKey(31, 1), longSignature(65, 3);
-  auto blob = [](const std::vector<uint8_t>& b) { return asn1::blob{b.data(), b.data() + b.size()}; };
-  EXPECT_FALSE(eddsa::verify(blob(shortKey), blob(message), blob(signature)));
-  EXPECT_FALSE(eddsa::verify(blob(key), blob(message), blob(longSignature)));
-  EXPECT_FALSE(eddsa::verify({nullptr, nullptr}, blob(message), blob(signature)));
 }
 
 // Only a plain decimal that fits 32 bits sets a minimum; any value but "0" flags.
