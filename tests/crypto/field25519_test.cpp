@@ -1,16 +1,17 @@
 // The field arithmetic against OpenSSL's big numbers, on random and edge
-// values: limb carries, the reduction of values of p or more, and the powers.
+// values: limb carries, the reduction of values of p or more, the powers, and
+// the parity and zero tests of unreduced limbs; then the Montgomery ladder.
 #include "crypto/field25519.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 
-#include <cstdio>
 #include <array>
 #include <cstring>
 #include <random>
 
 #include "crypto/legacy_curve.h"
+#include "support/vector_file.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ TEST(Field25519, MatchesBigNumbers) {
       BN_bn2lebinpad(e, want, 32);
       field25519::toBytes(bytes, got);
       EXPECT_EQ(0, std::memcmp(want, bytes, 32)) << what << " case " << i;
+      EXPECT_EQ(BN_is_odd(e) == 1, field25519::isOdd(got)) << what << " case " << i;
+      EXPECT_EQ(BN_is_zero(e) == 1, field25519::isZero(got)) << what << " case " << i;
     };
     BN_nnmod(e, ba, p, ctx), check("reduce", fa);
     BN_mod_add(e, ba, bb, p, ctx), field25519::add(r, fa, fb), check("add", r);
@@ -61,6 +64,7 @@ TEST(Field25519, MatchesBigNumbers) {
     BN_mod_sqr(e, ba, p, ctx), field25519::square(r, fa), check("square", r);
     BN_set_word(e, 121665), BN_mod_mul(e, e, ba, p, ctx), field25519::mulSmall(r, fa, 121665), check("mulSmall", r);
     BN_zero(e), BN_mod_sub(e, e, ba, p, ctx), field25519::neg(r, fa), check("neg", r);
+    BN_zero(e), field25519::add(r, r, fa), check("a + -a", r);
     BN_mod_exp(e, ba, invertExponent, p, ctx), field25519::invert(r, fa), check("invert", r);
     BN_mod_exp(e, ba, powExponent, p, ctx), field25519::pow22523(r, fa), check("pow22523", r);
     // A long chain of unreduced-looking operations stays exact.
@@ -78,38 +82,16 @@ TEST(Field25519, MatchesBigNumbers) {
   BN_CTX_free(ctx);
 }
 
-// Parity and zero are of the reduced value: p - 1 is even, p is zero.
-// (The conditional swap is exercised by the ladder below.)
-TEST(Field25519, ParityAndZeroOfUnreducedValues) {
-  uint8_t pMinusOne[32];
-  std::memset(pMinusOne, 0xFF, 32);
-  pMinusOne[31] = 0x7F;
-  pMinusOne[0] = 0xEC;
-  FieldElement f, one;
-  field25519::fromBytes(f, pMinusOne);
-  EXPECT_FALSE(field25519::isOdd(f));
-  field25519::neg(one, f);
-  EXPECT_TRUE(field25519::isOdd(one));
-  field25519::add(f, f, one);
-  EXPECT_TRUE(field25519::isZero(f));
-}
-
-// RFC 7748's first X25519 test: the ladder with a clamped scalar is X25519.
+// RFC 7748's first X25519 test: the ladder with a clamped scalar is X25519
+// (and exercises the conditional swap).
 TEST(LegacyCurve, LadderIsX25519ForClampedScalars) {
-  const char* scalarHex = "a546e36bf0527c9d3b16154b82465edd62144c0ac1fc5a18506a2244ba449ac4";
-  const char* uHex = "e6db6867583030db3594c1a424b15f7c726624ec26b3353b10a903a6d0ab1c4c";
-  const char* outHex = "c3da55379de9c6908e94ea4df28d084f32eccf03491c71f754b4075577a28552";
-  auto parse = [](const char* hex, uint8_t out[32]) {
-    for (int i = 0; i < 32; ++i) std::sscanf(hex + 2 * i, "%2hhx", &out[i]);
-  };
-  uint8_t scalar[32], u[32], want[32], got[32];
-  parse(scalarHex, scalar);
-  parse(uHex, u);
-  parse(outHex, want);
+  std::vector<uint8_t> scalar = fromHex("a546e36bf0527c9d3b16154b82465edd62144c0ac1fc5a18506a2244ba449ac4");
+  const std::vector<uint8_t> u = fromHex("e6db6867583030db3594c1a424b15f7c726624ec26b3353b10a903a6d0ab1c4c");
   scalar[0] &= 248;
   scalar[31] = (scalar[31] & 127) | 64;
-  montgomeryMultiply(got, scalar, u);
-  EXPECT_EQ(0, std::memcmp(want, got, 32));
+  uint8_t got[32];
+  montgomeryMultiply(got, scalar.data(), u.data());
+  EXPECT_EQ("c3da55379de9c6908e94ea4df28d084f32eccf03491c71f754b4075577a28552", toHex(got, 32));
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ TEST(LegacyHash, KnownAnswers) {
     legacyHash(message.data(), message.size(), out);
     EXPECT_EQ(c["hash_hex"].text, toHex(out, 32)) << "length " << message.size();
   }
+  // No caller hashes more than one block; a longer input is clamped to 55 bytes.
+  const std::vector<uint8_t> longer(56, 0x5a);
+  uint8_t whole[32], clamped[32];
+  legacyHash(longer.data(), 56, whole);
+  legacyHash(longer.data(), 55, clamped);
+  EXPECT_EQ(toHex(clamped, 32), toHex(whole, 32));
 }
 
 TEST(LegacySignature, KnownAnswers) {

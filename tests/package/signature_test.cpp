@@ -1,5 +1,5 @@
 // Package signatures: the EdDSA known answers of tests/data, then
-// verifySignature on packages made by the builder.
+// verifySignature on packages made by the builder, in a chrooted child.
 #include "package/signature.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@ using namespace fixtures;
 
 namespace {
 
+// The Ed25519 known answers of tests/data over 32-byte digests.
 TEST(EddsaVectors, KnownAnswers) {
   JsonValue file;
   ASSERT_TRUE(loadVectorFile("ed25519.json", file));
@@ -28,29 +29,18 @@ TEST(EddsaVectors, KnownAnswers) {
   }
 }
 
-// ---- verifySignature on packages from the builder, in a chrooted child ----
-
-constexpr Version k6_46_8 = 0x062E6608;   // may use the legacy kind
+constexpr Version k6_46_8 = 0x062E6608;    // may use the legacy kind
 constexpr Version k7_1beta4 = 0x07016204;  // needs EdDSA
 
-qpk::PackageSpec packageSpec(Version v, qpk::SignatureForm form, const std::string& name = "pkg") {
-  qpk::PackageSpec s = spec(name, "1.0", {file("/bin/x", "payload bytes")});
-  s.version = v;
-  s.signature = form;
-  return s;
-}
-
 // A package whose signature part has exactly n bytes, signed as the
-// installer reads a part of that size.
+// installer reads a part of that size (the form None keeps the part's size).
 std::string withSignatureSize(Version v, uint32_t n) {
   qpk::PartWriter writer;
   writer.part(PartHeader, qpk::encodeHeader("pkg", v, 0, 0, true));
   writer.part(PartFiles, qpk::encodePayload({file("/bin/x", "x")}, 6));
   writer.part(PartSignature, std::string(n, '\0'));
   std::string bytes = writer.finish(), error;
-  if (n >= 68) {
-    EXPECT_TRUE(qpk::resignPackageFile(&bytes, keys(), qpk::SignatureForm::None, &error)) << error;
-  }
+  EXPECT_TRUE(n < 68 || qpk::resignPackageFile(&bytes, keys(), qpk::SignatureForm::None, &error)) << error;
   return bytes;
 }
 
@@ -63,12 +53,14 @@ bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remaini
   PackageInfo info;
   if (reader.nextPart() != PartHeader || !reader.readHeader(info)) return false;
   while (reader.partType() >= 0 && reader.partType() != PartSignature) reader.nextPart();
-  if (reader.partType() != PartSignature) return false;
-  bool valid = verifySignature(info, reader, nullptr);
+  const bool valid = reader.partType() == PartSignature && verifySignature(info, reader, nullptr);
   if (remainingAfter) *remainingAfter = reader.remaining();
   return valid;
 }
 
+// Which part sizes are read as which form, and the mode by version: a router
+// marked secure asks EdDSA of every package; "branding" may otherwise always
+// use the legacy kind.
 TEST(VerifySignature, PartSizesAndModeTable) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -76,15 +68,13 @@ TEST(VerifySignature, PartSizesAndModeTable) {
       uint32_t size;
       bool legacyOnly;  // verifies only where the legacy kind counts
       uint32_t left;    // of the part after the check
-    } sizes[] = {{0, false, 0}, {67, false, 0}, {68, true, 0}, {131, true, 63}, {132, false, 0}, {200, false, 68}};
+    } sizes[] = {{0, false, 0}, {67, false, 67}, {68, true, 0}, {131, true, 63}, {132, false, 0}, {200, false, 68}};
     for (Version v : {k6_46_8, k7_1beta4}) {
       for (const auto& c : sizes) {
         uint32_t left = 0;
-        const bool expected = c.size >= 132 || (c.legacyOnly && v == k6_46_8);
-        EXPECT_EQ(expected, verifyFile(withSignatureSize(v, c.size), true, &left)) << c.size << " " << v;
-        if (c.size >= 68) {
-          EXPECT_EQ(c.left, left) << c.size;  // 131 is read as the short form
-        }
+        EXPECT_EQ(c.size >= 132 || (c.legacyOnly && v == k6_46_8), verifyFile(withSignatureSize(v, c.size), true, &left))
+            << c.size << " " << v;
+        EXPECT_EQ(c.left, left) << c.size;  // 131 is read as the short form
       }
     }
     const struct {
@@ -94,32 +84,22 @@ TEST(VerifySignature, PartSizesAndModeTable) {
         {0x00000000, 1}, {0x062E6608, 1}, {0x062E6609, 2}, {0x062EFFFF, 2}, {0x062F0000, 1}, {0x06306600, 1},
         {0x06306601, 2}, {0x06FFFFFF, 2}, {0x07000000, 1}, {0x07016203, 1}, {0x07016204, 2}, {0xFFFFFFFF, 2},
     };
-    for (const auto& row : table) {
-      PackageInfo info("pkg");
-      info.version = row.version;
-      EXPECT_EQ(row.mode, signatureMode(info)) << std::hex << row.version;
-      EXPECT_EQ(row.mode, versionSignatureMode(info)) << std::hex << row.version;
-      info.name = "branding";
-      EXPECT_EQ(1, signatureMode(info)) << std::hex << row.version;
+    for (bool secure : {false, true}) {
+      if (secure) writeFile("/ram/SECURE", "");
+      for (const auto& row : table) {
+        PackageInfo info("pkg");
+        info.version = row.version;
+        EXPECT_EQ(secure ? 2 : row.mode, signatureMode(info)) << std::hex << row.version;
+        EXPECT_EQ(row.mode, versionSignatureMode(info)) << std::hex << row.version;
+        info.name = "branding";
+        EXPECT_EQ(secure ? 2 : 1, signatureMode(info)) << std::hex << row.version;
+      }
     }
   }));
 }
 
-TEST(VerifySignature, SecureMarkerRequiresEddsaForEveryPackage) {
-  ScratchRoot root;
-  root.write("/ram/SECURE", "");
-  EXPECT_TRUE(root.runInside([] {
-    for (const char* name : {"pkg", "branding"}) {
-      PackageInfo info(name);
-      info.version = k6_46_8;
-      EXPECT_EQ(2, signatureMode(info)) << name;
-      EXPECT_EQ(1, versionSignatureMode(info)) << name;
-      EXPECT_FALSE(verifyFile(build(packageSpec(k6_46_8, qpk::SignatureForm::Short, name)))) << name;
-      EXPECT_TRUE(verifyFile(build(packageSpec(k6_46_8, qpk::SignatureForm::Long, name)))) << name;
-    }
-  }));
-}
-
+// Either half of a long signature may carry it under mode 1, only EdDSA under
+// mode 2 or on a router marked secure; over either digest.
 TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
   qpk::SigningKeys otherEddsa = keys(), otherLegacy = keys();
   for (int i = 0; i < 32; ++i) otherEddsa.eddsaSeed[i] = static_cast<uint8_t>(0xA0 + i);
@@ -134,22 +114,29 @@ TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
       Version version;
       F form;
       const qpk::SigningKeys* keys;
-      bool valid;
+      const char* name;
+      bool secure, valid;
     } cases[] = {
-        {k6_46_8, F::Long, &otherEddsa, true},  // EdDSA half wrong, legacy half right
-        {0x07016203, F::Long, &otherEddsa, true},
-        {k7_1beta4, F::Long, &otherEddsa, false},
-        {k6_46_8, F::Short, &keys(), true},  // the legacy kind alone
-        {k7_1beta4, F::Short, &keys(), false},
-        {k7_1beta4, F::Long, &keys(), true},
-        {k7_1beta4, F::Long, &otherLegacy, true},  // EdDSA right, legacy wrong
-        {k6_46_8, F::Long, &neither, false},
+        {k6_46_8, F::Long, &otherEddsa, "pkg", false, true},  // EdDSA half wrong, legacy half right
+        {0x07016203, F::Long, &otherEddsa, "pkg", false, true},
+        {k7_1beta4, F::Long, &otherEddsa, "pkg", false, false},
+        {k6_46_8, F::Short, &keys(), "pkg", false, true},  // the legacy kind alone
+        {k7_1beta4, F::Short, &keys(), "pkg", false, false},
+        {k7_1beta4, F::Short, &keys(), "branding", false, true},
+        {k7_1beta4, F::Long, &otherLegacy, "pkg", false, true},  // EdDSA right, legacy wrong
+        {k6_46_8, F::Long, &neither, "pkg", false, false},
+        {k6_46_8, F::Short, &keys(), "branding", true, false},
+        {k6_46_8, F::Long, &otherEddsa, "pkg", true, false},
+        {k6_46_8, F::Long, &keys(), "branding", true, true},
     };
     for (bool sha256 : {false, true}) {
       for (const auto& c : cases) {
-        qpk::PackageSpec s = packageSpec(c.version, c.form);
+        c.secure ? writeFile("/ram/SECURE", "") : (void)::unlink("/ram/SECURE");
+        qpk::PackageSpec s = spec(c.name, "1.0", {file("/bin/x", "payload bytes")});
+        s.version = c.version;
+        s.signature = c.form;
         s.sha256 = sha256;
-        EXPECT_EQ(c.valid, verifyFile(build(s, *c.keys))) << std::hex << c.version << " " << sha256;
+        EXPECT_EQ(c.valid, verifyFile(build(s, *c.keys))) << std::hex << c.version << " " << c.name << sha256;
       }
     }
   }));
@@ -160,10 +147,13 @@ TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
 TEST(VerifySignature, CoveredBytesAndHashingOff) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
-    const std::string good = build(packageSpec(k6_46_8, qpk::SignatureForm::Long));
+    qpk::PackageSpec s = spec("pkg", "1.0", {file("/bin/x", "payload bytes")});
+    s.version = k6_46_8;
+    const std::string good = build(s);
     EXPECT_TRUE(verifyFile(good, true));
     EXPECT_FALSE(verifyFile(good, false));
-    EXPECT_FALSE(verifyFile(build(packageSpec(k6_46_8, qpk::SignatureForm::Short)), false));
+    s.signature = qpk::SignatureForm::Short;
+    EXPECT_FALSE(verifyFile(build(s), false));
     std::string changed = good, error;
     changed[8 + 6 + 3] ^= 1;  // a byte of the package name
     EXPECT_FALSE(verifyFile(changed));
@@ -174,43 +164,6 @@ TEST(VerifySignature, CoveredBytesAndHashingOff) {
     EXPECT_TRUE(verifyFile(changed));
     EXPECT_EQ(good.size() - 64, changed.size());
   }));
-}
-
-// ---- the qpk key commands ----
-
-TEST(QpkKeys, KeygenSignVerify) {
-  ScratchRoot root;
-  const std::string dir = root.host("/tmp");
-  auto qpkRun = [](std::vector<std::string> args) {
-    args.insert(args.begin(), QPK_BINARY);
-    return runProgram(args, {}, "");
-  };
-  ASSERT_EQ(0, qpkRun({"keygen", "--legacy", dir + "/legacy"}).status);
-  ASSERT_EQ(0, qpkRun({"keygen", "--eddsa", dir + "/eddsa"}).status);
-  EXPECT_EQ(0600u, fileMode(dir + "/legacy.private"));
-  EXPECT_NE(0, qpkRun({"keygen", "--legacy", dir + "/legacy"}).status);  // never overwritten by accident
-  writeFile(dir + "/pkg.qpk", build(packageSpec(0x062F0000, qpk::SignatureForm::Long)));
-  RunResult checked = qpkRun({"verify", dir + "/pkg.qpk"});
-  EXPECT_EQ(0, checked.status) << checked.err;
-  EXPECT_EQ("package pkg-6.47\n  digest:    sha1\n  signature: long\n  eddsa:     valid\n"
-            "  legacy:    valid\n  mode:      1 (EdDSA or legacy; 2 on a router with /ram/SECURE)\n"
-            "  result:    accepted\n",
-            checked.out);
-  // Signed again with the new keys: refused by the built-in keys, accepted by the new ones.
-  EXPECT_EQ(2, qpkRun({"sign", "--key-legacy", dir + "/legacy.private", dir + "/pkg.qpk"}).status);  // long needs both
-  ASSERT_EQ(0, qpkRun({"sign", "--key-legacy", dir + "/legacy.private", "--key-eddsa", dir + "/eddsa.private",
-                       dir + "/pkg.qpk"}).status);
-  RunResult builtIn = qpkRun({"verify", dir + "/pkg.qpk"});
-  EXPECT_EQ(1, builtIn.status);
-  EXPECT_NE(std::string::npos, builtIn.out.find("  eddsa:     invalid\n  legacy:    invalid\n"));
-  EXPECT_NE(std::string::npos, builtIn.out.find("  result:    refused\n"));
-  RunResult withNew = qpkRun({"verify", "--public-legacy", dir + "/legacy.public", "--public-eddsa",
-                              dir + "/eddsa.public", dir + "/pkg.qpk"});
-  EXPECT_EQ(0, withNew.status);
-  EXPECT_NE(std::string::npos, withNew.out.find("  signature: long\n  eddsa:     valid\n  legacy:    valid\n"));
-  ASSERT_EQ(0, qpkRun({"sign", "--short", "--key-legacy", dir + "/legacy.private", dir + "/pkg.qpk"}).status);
-  withNew = qpkRun({"verify", "--public-legacy", dir + "/legacy.public", dir + "/pkg.qpk"});
-  EXPECT_NE(std::string::npos, withNew.out.find("  signature: short\n  eddsa:     absent\n  legacy:    valid\n"));
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// The stand-ins for the router's system and crypto libraries. The EdDSA
-// known answers are checked with the package signatures.
+// The stand-ins for the router's system and crypto libraries, and the
+// standard-input buffer. The EdDSA known answers are checked with the
+// package signatures.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "platform/digest.h"
-#include "platform/eddsa.h"
+#include "platform/fd_stream_buffer.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -19,43 +21,81 @@ std::string digestOf(Digest& digest, const std::string& data, size_t piece = 409
   return text;
 }
 
+// Known answers fed in pieces; a digest starts afresh after final.
 TEST(Digest, KnownAnswersInPiecesAndReuseAfterFinal) {
   SHA1 sha1;
   EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d", digestOf(sha1, "abc"));
-  EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", digestOf(sha1, ""));  // fresh after final
+  EXPECT_EQ("da39a3ee5e6b4b0d3255bfef95601890afd80709", digestOf(sha1, ""));
   SHA256 sha256;
   EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", digestOf(sha256, "abc"));
   EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
             digestOf(sha256, std::string(1000000, 'a')));
 }
 
-TEST(Eddsa, WrongSizesAreRejected) {
-  std::vector<uint8_t> key(32, 1), message(32, 2), signature(64, 3), shortKey(31, 1), longSignature(65, 3);
-  auto blob = [](const std::vector<uint8_t>& b) { return asn1::blob{b.data(), b.data() + b.size()}; };
-  EXPECT_FALSE(eddsa::verify(blob(shortKey), blob(message), blob(signature)));
-  EXPECT_FALSE(eddsa::verify(blob(key), blob(message), blob(longSignature)));
-  EXPECT_FALSE(eddsa::verify({nullptr, nullptr}, blob(message), blob(signature)));
+// Only a plain decimal that fits 32 bits sets a minimum; any value but "0" flags.
+TEST(SystemInfo, MinimumVersionAndFlaggedStateFromTheEnvironment) {
+  const std::pair<const char*, Version> minimums[] = {{nullptr, 0},    {"4294967295", 0xFFFFFFFFu}, {"17", 17},
+                                                      {"", 0},         {"6.46", 0}, {"-1", 0}, {"12x", 0},
+                                                      {"4294967296", 0}, {"0x10", 0}};
+  for (const auto& [text, expected] : minimums) {
+    text ? setenv("minversion", text, 1) : unsetenv("minversion");
+    EXPECT_EQ(expected, getMinTarnwickVersion()) << (text ? text : "unset");
+  }
+  unsetenv("minversion");
+  const std::pair<const char*, int> flags[] = {{nullptr, 0}, {"0", 0}, {"1", 1}, {"", 1}, {"yes", 1}, {"00", 1}};
+  for (const auto& [text, expected] : flags) {
+    text ? setenv("flagged", text, 1) : unsetenv("flagged");
+    EXPECT_EQ(expected, nv::tarnwickMode().bytes[1]) << (text ? text : "unset");
+  }
+  unsetenv("flagged");
 }
 
-TEST(SystemInfo, MinimumVersionAndFlaggedStateFromTheEnvironment) {
-  unsetenv("minversion");
-  EXPECT_EQ(0u, getMinTarnwickVersion());
-  setenv("minversion", "4294967295", 1);
-  EXPECT_EQ(0xFFFFFFFFu, getMinTarnwickVersion());
-  for (const char* bad : {"", "6.46", "-1", "12x", "4294967296", "0x10"}) {
-    setenv("minversion", bad, 1);
-    EXPECT_EQ(0u, getMinTarnwickVersion()) << bad;
-  }
-  unsetenv("minversion");
-  unsetenv("flagged");
-  EXPECT_EQ(0, nv::tarnwickMode().bytes[1]);
-  setenv("flagged", "0", 1);
-  EXPECT_EQ(0, nv::tarnwickMode().bytes[1]);
-  for (const char* on : {"1", "", "yes", "00"}) {
-    setenv("flagged", on, 1);
-    EXPECT_NE(0, nv::tarnwickMode().bytes[1]) << on;
-  }
-  unsetenv("flagged");
+// A pipe answers -1 to every seek and does not move.
+TEST(FdStreamBuffer, PipeCannotSeekAndDoesNotMove) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "0123456789abc", 13), 13);
+  ::close(fds[1]);
+  FdStreamBuffer buffer(fds[0]);
+  char got[10];
+  EXPECT_EQ(buffer.sgetn(got, 10), 10);
+  EXPECT_EQ(buffer.pubseekoff(5, std::ios_base::cur, std::ios_base::in), std::streampos(-1));
+  EXPECT_EQ(buffer.pubseekoff(0, std::ios_base::cur, std::ios_base::in), std::streampos(-1));
+  EXPECT_EQ(buffer.sgetn(got, 10), 3);
+  EXPECT_EQ(std::string(got, 3), "abc");
+  ::close(fds[0]);
+}
+
+// A file read through a small block in every way: from the block, straight
+// into the caller's memory, put back across a refill, and seeks within and
+// beyond the block.
+TEST(FdStreamBuffer, RegularFileReadsPutsBackAndSeeks) {
+  char path[] = "/tmp/fdbufXXXXXX";
+  const int fd = ::mkstemp(path);
+  ::unlink(path);
+  std::string data(1000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
+  ASSERT_EQ(::pwrite(fd, data.data(), data.size(), 0), 1000);
+  FdStreamBuffer buffer(fd, 64);
+  std::string got(1000, '\0');
+  auto at = [&](size_t i) { return static_cast<unsigned char>(data[i]); };
+  EXPECT_EQ(10, buffer.sgetn(got.data(), 10));
+  EXPECT_EQ(200, buffer.sgetn(got.data() + 10, 200));  // the rest of the block, then straight
+  EXPECT_EQ(data.substr(0, 210), got.substr(0, 210));
+  EXPECT_EQ(at(210), buffer.sbumpc());
+  EXPECT_EQ(63, buffer.sgetn(got.data(), 63));
+  EXPECT_EQ(at(274), buffer.sbumpc());  // refilled here
+  EXPECT_EQ(at(274), buffer.sungetc());
+  EXPECT_EQ(at(273), buffer.sungetc());
+  EXPECT_EQ(at(273), buffer.sbumpc());
+  EXPECT_EQ(buffer.pubseekoff(5, std::ios_base::cur, std::ios_base::in), std::streampos(279));
+  EXPECT_EQ(at(279), buffer.sgetc());
+  EXPECT_EQ(buffer.pubseekoff(500, std::ios_base::cur, std::ios_base::in), std::streampos(779));
+  EXPECT_EQ(at(779), buffer.sgetc());
+  EXPECT_EQ(buffer.pubseekpos(7, std::ios_base::in), std::streampos(7));
+  EXPECT_EQ(993, buffer.sgetn(got.data(), 1000));
+  EXPECT_EQ(data.substr(7), got.substr(0, 993));
+  ::close(fd);
 }
 
 }  // namespace
