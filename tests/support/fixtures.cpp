@@ -91,10 +91,6 @@ std::string readLink(const std::string& path) {
   return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string linkText(const ScratchRoot& root, const std::string& routerPath) {
-  return readLink(root.host(routerPath));
-}
-
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
   for (const auto& [name, content] : files) upload(root, name, content);
   const RunResult run = root.run({});

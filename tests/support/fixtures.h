@@ -36,7 +36,6 @@ std::string buildBundle(const qpk::BundleSpec& s);
 // Writes a built package into an upload directory of the scratch root.
 std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
                    const std::string& directory = kDownload);
-std::string linkText(const ScratchRoot& root, const std::string& routerPath);
 bool hasLine(const std::string& text, const std::string& line);
 // Installs package files through one upgrade run, then removes the uploads
 // and the changed-packages marker, so later runs start from a database and

@@ -1,7 +1,8 @@
-// Reads the known-answer files in tests/data: a small JSON reader, enough for
-// objects, arrays, strings without escapes, numbers and booleans.
+// Reads the known-answer files in tests/data into a small tree the tests
+// walk by name: strings, numbers and booleans as their text.
 #pragma once
-#include <cctype>
+#include <nlohmann/json.hpp>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -10,7 +11,7 @@
 #include "support/fixtures.h"
 
 struct JsonValue {
-  std::string text;                          // strings, numbers, "true"/"false"
+  std::string text;                          // strings as they are; numbers and booleans as written
   std::vector<JsonValue> items;              // arrays
   std::map<std::string, JsonValue> members;  // objects
   bool isObject = false;
@@ -23,46 +24,25 @@ struct JsonValue {
   bool isTrue() const { return text == "true"; }
 };
 
-// Parses the value at text[at]; false on anything it does not know.
-inline bool parseJson(const std::string& text, size_t& at, JsonValue& out) {
-  auto skip = [&] {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-  };
-  auto string = [&](std::string& s) {
-    size_t end = text.find('"', at + 1);
-    if (text[at] != '"' || end == std::string::npos) return false;
-    s = text.substr(at + 1, end - at - 1);
-    at = end + 1;
-    return true;
-  };
-  skip();
-  if (at >= text.size()) return false;
-  if (text[at] == '"') return string(out.text);
-  if (text[at] != '{' && text[at] != '[') {
-    size_t start = at;
-    while (at < text.size() && std::string(",}] \n\r\t").find(text[at]) == std::string::npos) ++at;
-    out.text = text.substr(start, at - start);
-    return at > start;
+inline JsonValue toValue(const nlohmann::json& json) {
+  JsonValue out;
+  out.isObject = json.is_object();
+  if (json.is_structured()) {
+    for (const auto& [key, item] : json.items()) {
+      if (out.isObject) out.members[key] = toValue(item);
+      else out.items.push_back(toValue(item));
+    }
+  } else {
+    out.text = json.is_string() ? json.get<std::string>() : json.dump();
   }
-  out.isObject = text[at] == '{';
-  const char close = out.isObject ? '}' : ']';
-  ++at;
-  for (skip(); at < text.size() && text[at] != close; skip()) {
-    std::string key;
-    JsonValue item;
-    if (out.isObject && (!string(key) || (skip(), text[at++] != ':'))) return false;
-    if (!parseJson(text, at, item)) return false;
-    out.isObject ? (void)(out.members[key] = item) : out.items.push_back(item);
-    skip();
-    if (text[at] == ',') ++at;
-  }
-  return text[at++] == close;
+  return out;
 }
 
 inline bool loadVectorFile(const std::string& name, JsonValue& out) {
-  std::string text = readFile(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name);
-  size_t at = 0;
-  return !text.empty() && parseJson(text, at, out);
+  const auto json = nlohmann::json::parse(readFile(std::string(INSTALLER_SOURCE_DIR) + "/tests/data/" + name), nullptr, false);
+  if (json.is_discarded()) return false;
+  out = toValue(json);
+  return true;
 }
 
 inline std::vector<uint8_t> fromHex(const std::string& hex) {
