@@ -29,6 +29,26 @@ if [ ${#missing[@]} -ne 0 ]; then
   apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
+# Some hosts cannot run 32-bit x86 programs (virtual machines without the
+# kernel's 32-bit system calls): there they run under qemu-user, registered
+# with binfmt_misc like the cross builds' emulators.
+mkdir -p "$BUILD"
+printf 'int main(void) { return 0; }\n' | i686-linux-gnu-gcc -static -x c - -o "$BUILD/probe32"
+if ! "$BUILD/probe32" 2>/dev/null; then
+  echo "scripts/build32.sh: this host does not run 32-bit x86 programs; they run under qemu-i386"
+  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
+    [ "$(id -u)" -eq 0 ] || { echo "scripts/build32.sh: qemu-user-static is missing (run as root)" >&2; exit 1; }
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends qemu-user-static
+  fi
+  BINFMT=/proc/sys/fs/binfmt_misc
+  [ -e "$BINFMT/register" ] || mount -t binfmt_misc binfmt_misc "$BINFMT"
+  # An i386 ELF program or shared object (e_type 2 or 3, e_machine 3); "F"
+  # opens the emulator now, so chrooted runs find it too.
+  [ -e "$BINFMT/qemu-i386" ] ||
+    printf '%s\n' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' >"$BINFMT/register"
+  "$BUILD/probe32" || { echo "scripts/build32.sh: 32-bit programs do not run here" >&2; exit 1; }
+fi
+
 cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/i686.cmake" -DINSTALLER_WERROR=ON >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 # Byte 4 of an ELF file is its class: 1 for 32-bit.
