@@ -1,6 +1,4 @@
-// The stand-ins for the router's system and crypto libraries, and the
-// standard-input buffer. The EdDSA known answers are checked with the
-// package signatures.
+// The stand-ins for the router's system and digest libraries, and the standard-input buffer.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -66,9 +64,7 @@ TEST(FdStreamBuffer, PipeCannotSeekAndDoesNotMove) {
   ::close(fds[0]);
 }
 
-// A file read through a small block in every way: from the block, straight
-// into the caller's memory, put back across a refill, and seeks within and
-// beyond the block.
+// A file read through a small block: from the block, straight, put back across a refill, seeks in and beyond.
 TEST(FdStreamBuffer, RegularFileReadsPutsBackAndSeeks) {
   char path[] = "/tmp/fdbufXXXXXX";
   const int fd = ::mkstemp(path);
