@@ -86,7 +86,10 @@ TEST(FdStreamBuffer, RegularFileReadsPutsBackAndSeeks) {
   EXPECT_EQ(at(273), buffer.sbumpc());
   EXPECT_EQ(buffer.pubseekoff(5, std::ios_base::cur, std::ios_base::in), std::streampos(279));
   EXPECT_EQ(at(279), buffer.sgetc());
-  EXPECT_EQ(buffer.pubseekoff(500, std::ios_base::cur, std::ios_base::in), std::streampos(779));
+  EXPECT_EQ(buffer.pubseekoff(59, std::ios_base::cur, std::ios_base::in), std::streampos(338));  // the block's end
+  EXPECT_EQ(at(337), buffer.sungetc());  // still held for put-back
+  EXPECT_EQ(at(337), buffer.sbumpc());
+  EXPECT_EQ(buffer.pubseekoff(441, std::ios_base::cur, std::ios_base::in), std::streampos(779));
   EXPECT_EQ(at(779), buffer.sgetc());
   EXPECT_EQ(buffer.pubseekpos(7, std::ios_base::in), std::streampos(7));
   EXPECT_EQ(993, buffer.sgetn(got.data(), 1000));
