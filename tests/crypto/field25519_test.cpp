@@ -1,6 +1,4 @@
-// The field arithmetic against OpenSSL's big numbers, on random and edge
-// values: limb carries, the reduction of values of p or more, the powers, and
-// the parity and zero tests of unreduced limbs; then the Montgomery ladder.
+// The field arithmetic against OpenSSL's big numbers on random and edge values, then the Montgomery ladder.
 #include "crypto/field25519.h"
 
 #include <gtest/gtest.h>
@@ -82,8 +80,7 @@ TEST(Field25519, MatchesBigNumbers) {
   BN_CTX_free(ctx);
 }
 
-// RFC 7748's first X25519 test: the ladder with a clamped scalar is X25519
-// (and exercises the conditional swap).
+// RFC 7748's first X25519 test: with a clamped scalar the ladder is X25519.
 TEST(LegacyCurve, LadderIsX25519ForClampedScalars) {
   std::vector<uint8_t> scalar = fromHex("a546e36bf0527c9d3b16154b82465edd62144c0ac1fc5a18506a2244ba449ac4");
   const std::vector<uint8_t> u = fromHex("e6db6867583030db3594c1a424b15f7c726624ec26b3353b10a903a6d0ab1c4c");

@@ -1,5 +1,4 @@
-// The legacy signature: the known answers of tests/data for the hash, the
-// check and the signer's steps, and the signer's own rules.
+// The legacy signature: known answers for the hash, the check and the signer's steps; the signer's rules.
 #include "crypto/legacy_signature.h"
 
 #include <gtest/gtest.h>
@@ -59,10 +58,9 @@ TEST(LegacySignature, KnownAnswers) {
   }
 }
 
-// The key pairs of the vectors: the public key is u(a·G) for the clamped
-// seed, the signer makes the secret the parity rule asks for (a or l - a),
-// and both share the public key.
-TEST(LegacySigner, KeyPairsFromSeedsFollowTheParityRule) {
+// Key pairs from the vectors' seeds: the secret follows the parity rule (a or l - a), the public key is shared;
+// signatures verify, break with the digest and never repeat a nonce.
+TEST(LegacySigner, KeyPairsSignaturesAndNonces) {
   JsonValue file;
   ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
   const uint8_t base[32] = {9};
@@ -77,26 +75,16 @@ TEST(LegacySigner, KeyPairsFromSeedsFollowTheParityRule) {
     EXPECT_EQ(key["public_hex"].text, toHex(publicKey, 32)) << name;
     montgomeryMultiply(u, secret, base);
     EXPECT_EQ(key["public_hex"].text, toHex(u, 32)) << name;
-  }
-}
-
-TEST(LegacySigner, SignaturesVerifyAndNeverRepeatANonce) {
-  JsonValue file;
-  ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
-  for (const char* name : {"key", "other_key"}) {
-    std::vector<uint8_t> secret = fromHex(file[name]["secret_scalar_hex"].text);
-    std::vector<uint8_t> publicKey = fromHex(file[name]["public_hex"].text);
     for (int i = 0; i < 4; ++i) {
-      uint8_t digest[20];
+      uint8_t digest[20], a[68], b[68];
       for (int j = 0; j < 20; ++j) digest[j] = static_cast<uint8_t>(i * 31 + j * 7);
-      uint8_t a[68], b[68];
-      ASSERT_TRUE(qpk::legacySign(digest, secret.data(), a));
-      ASSERT_TRUE(qpk::legacySign(digest, secret.data(), b));
-      EXPECT_TRUE(verifyLegacySignature(digest, a, publicKey.data()));
-      EXPECT_TRUE(verifyLegacySignature(digest, b, publicKey.data()));
+      ASSERT_TRUE(qpk::legacySign(digest, secret, a));
+      ASSERT_TRUE(qpk::legacySign(digest, secret, b));
+      EXPECT_TRUE(verifyLegacySignature(digest, a, publicKey));
+      EXPECT_TRUE(verifyLegacySignature(digest, b, publicKey));
       EXPECT_NE(0, std::memcmp(a + 20, b + 20, 16)) << "the same r twice means the same nonce";
       digest[19] ^= 1;
-      EXPECT_FALSE(verifyLegacySignature(digest, a, publicKey.data()));
+      EXPECT_FALSE(verifyLegacySignature(digest, a, publicKey));
     }
   }
   // The other parity of a good secret (l - a'), zero and l itself cannot sign.

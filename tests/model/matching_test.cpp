@@ -1,5 +1,4 @@
-// The relation rules: inclusive bounds with 0 as no bound, provision ranges
-// and priorities, placeholders, and comparisons through bundle members.
+// The relation rules: bounds, provision ranges and priorities, placeholders, bundle members.
 #include "model/matching.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +23,7 @@ PackageInfo bundleOf(const std::string& name, Version version, std::vector<Packa
   return bundle;
 }
 
-// Bounds are inclusive, 0 is no bound, names match byte for byte; a provision
-// matches when its range overlaps the relation's (touching bounds overlap).
+// Inclusive bounds, 0 for none, names byte for byte; a provision matches when the ranges touch or overlap.
 TEST(Satisfies, BoundsAndProvisionRanges) {
   const struct {
     std::string name;
@@ -58,8 +56,7 @@ TEST(Satisfies, BoundsAndProvisionRanges) {
   EXPECT_TRUE(providesMatch(bounded, Relation{"feature", 5, 0, 0}));
 }
 
-// Dependencies through provisions and bundle members on either side;
-// conflicts through entries, provisions and members, never with a placeholder.
+// Dependencies and conflicts through provisions and bundle members; placeholders never conflict.
 TEST(Relations, DependsOnAndConflictsWith) {
   PackageInfo app = package("app", V(1, 0));
   app.dependencies.push_back({"lib", V(2, 0), 0, 0});
@@ -90,8 +87,7 @@ TEST(Relations, DependsOnAndConflictsWith) {
   EXPECT_FALSE(conflictsWith(bundleOf("extras", V(6, 46), {member}), package("modern", V(1, 0))));
 }
 
-// Provisions displace by priority: the first provision naming the other side
-// decides and stops, before any later conflict entry is read.
+// Provisions displace by priority: the first naming the other side decides, before later conflict entries.
 TEST(Relations, ProvisionsDisplaceByPriority) {
   const struct {
     std::vector<Relation> aProvides, bProvides;
@@ -114,8 +110,7 @@ TEST(Relations, ProvisionsDisplaceByPriority) {
   }
 }
 
-// Newer by version, then build time; through the bundle member named like
-// the other side (the sign turned when the member is on the right).
+// Newer by version, then build time; through the member named like the other side, on either side.
 TEST(CompareNewer, ByVersionThenBuildTimeAndThroughBundleMembers) {
   EXPECT_GT(compareNewer(package("a", V(1, 1)), package("a", V(1, 0), {}, 999)), 0);
   EXPECT_LT(compareNewer(package("a", V(1, 0), {}, 999), package("a", V(1, 1))), 0);

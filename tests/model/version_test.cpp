@@ -1,9 +1,7 @@
-// Version texts both ways, and the labels built from them.
+// Version texts both ways.
 #include "model/version.h"
 
 #include <gtest/gtest.h>
-
-#include "model/package.h"
 
 // Worked values print and parse back; types without a name print bare.
 TEST(VersionText, WorkedValuesAndTheirParse) {
@@ -33,19 +31,4 @@ TEST(VersionText, ParseRefusesWhatVersionTextNeverPrints) {
   }
   Version v = 0;
   EXPECT_FALSE(parseVersionText(std::string("6.4\0" "6", 4), &v));
-}
-
-// A relation shows its lower bound only; a bundle member is reported by its bundle.
-TEST(Labels, RelationAndBundleMember) {
-  Relation onFoo{"foo", 0, makeVersion(7, 0, Final, 0), 0};
-  EXPECT_EQ("foo", relationLabel(onFoo));  // only the first bound counts
-  onFoo.minVersion = makeVersion(6, 46, ReleaseCandidate, 2);
-  EXPECT_EQ("foo-6.46rc2", relationLabel(onFoo));
-  Package member("dhcp");
-  member.version = makeVersion(6, 46, Final, 0);
-  EXPECT_EQ("dhcp-6.46", reportLabel(member));
-  member.bundle = Relation{"tarnwick", makeVersion(6, 46, Final, 1), makeVersion(6, 46, Final, 1), 0};
-  EXPECT_EQ("tarnwick-6.46.1", reportLabel(member));
-  member.bundle = Relation{"tarnwick", 0, 0, 0};  // name only, from the database
-  EXPECT_EQ("tarnwick", reportLabel(member));
 }

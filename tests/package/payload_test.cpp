@@ -1,5 +1,4 @@
-// unpackFiles in a chrooted child on a scratch root: what it stages, writes
-// into the temporaries and prints, for whole, odd, unsafe and cut payloads.
+// unpackFiles in a child chrooted to a scratch root: what it stages and prints, for odd, unsafe and cut payloads.
 #include "package/payload.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +22,7 @@ using qpk::FileEntry;
 
 const std::string kBroken = "ERROR: installation of evil-7.1 failed: broken package\n";
 
-// A package whose payload part holds the given entry bytes, compressed, cut
-// to `keep` bytes of the zlib stream when given, and followed by `tail`.
+// A package whose payload is these entry bytes compressed, cut to `keep` bytes, then `tail`.
 std::string withPayload(const std::string& plain, size_t keep = std::string::npos, const std::string& tail = "") {
   uLongf size = compressBound(plain.size());
   std::string compressed(size, '\0');
@@ -47,8 +45,7 @@ std::string plainEntries(const std::vector<FileEntry>& files) {
   return plain;
 }
 
-// Reads a package file the way the stream installer does, up to the payload,
-// and unpacks it; the reader is left on the payload part for the caller.
+// Reads a package as the stream installer does and unpacks it; the reader stays on the payload part.
 struct Unpack {
   explicit Unpack(const std::string& bytes, bool disabled = false) : source(bytes), reader(&source, true, nullptr) {
     setConsoleStream(&console);
@@ -80,9 +77,7 @@ std::string noise(size_t n) {
   return s;
 }
 
-// What each payload stages, byte for byte and with its mode: non-regular and
-// marked entries are not written but their data is consumed (the file after
-// them lands whole and the signature over the payload still holds).
+// What each payload stages, with modes; non-regular and marked entries are consumed, not written.
 TEST(Payload, WhatEachPayloadStages) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -124,10 +119,8 @@ TEST(Payload, WhatEachPayloadStages) {
   }));
 }
 
-// A stored path could climb out of "/flash", name a folder (whose later
-// uninstallation would empty it of other packages' files), land in the
-// database or break the one-path-per-line files list: such a package is
-// broken and none of its files is written. Clean paths are normalised.
+// A path that climbs out of "/flash", names a folder (its removal would empty it), lands in the database or
+// breaks the one-path-per-line list makes the package broken with nothing written; clean paths are normalised.
 TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -155,7 +148,7 @@ TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
       EXPECT_EQ(target.empty() ? FileSet{} : FileSet{target}, u.package.files) << path;
       EXPECT_EQ(target.empty() ? 0u : 1u, u.staged.size()) << path;
     }
-    // A disabled package's name is part of the path too.
+    // A disabled package's name is part of its paths too.
     Unpack name(build(spec("..", "7.1", {FileEntry{"/etc/x", "owned"}})), true);
     EXPECT_FALSE(name.ok);
     EXPECT_TRUE(name.staged.empty());
@@ -163,9 +156,7 @@ TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
   }));
 }
 
-// A payload cut between entries or inside a head is complete; cut inside a
-// path or data, or corrupt, it is broken (what was staged is the caller's to
-// discard); bytes after the zlib stream are not read.
+// Cut between entries or inside a head: complete; inside a path or data, or corrupt: broken; tail ignored.
 TEST(Payload, CutPayloads) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {

@@ -1,5 +1,4 @@
-// The qpk tool: a tree of files built, signed and shown, the JSON documents
-// beside the text, what it refuses to make, and its key commands.
+// The qpk tool: build, info and verify as text and JSON, what it refuses to make, and its key commands.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
@@ -15,13 +14,11 @@ RunResult qpkRun(std::vector<std::string> args) {
   return runProgram(args, {}, "");
 }
 
-// The development keys are the built-in ones.
 const std::string kKey = INSTALLER_SOURCE_DIR "/keys/dev-eddsa.private";
 
 }  // namespace
 
-// qpk build takes regular files only; qpk info shows every part of what was
-// built, and where a file is cut, foreign or no file at all.
+// qpk build takes regular files only; qpk info shows every part, and where a file is cut or foreign.
 TEST(QpkTool, BuildThenInfo) {
   ScratchRoot root;
   const std::string dir = root.host("/tmp");
@@ -81,8 +78,7 @@ TEST(QpkTool, BuildThenInfo) {
   }
 }
 
-// The JSON documents hold the facts the text shows, every byte of a name
-// readable back, and the status is the text's.
+// The JSON documents hold the facts the text shows, Latin-1 read back, with the text's status.
 TEST(QpkTool, JsonTellsWhatTheTextTells) {
   ScratchRoot root;
   qpk::PackageSpec p = spec("hello", "6.46rc2", {file("/bin/hello", "hi\n", 0x81ED)});
@@ -90,7 +86,11 @@ TEST(QpkTool, JsonTellsWhatTheTextTells) {
   p.note = "caf\xe9 \"x\"";
   root.write("/tmp/p.qpk", build(p));
   root.write("/tmp/cut.qpk", build(p).substr(0, 60));
-  root.write("/tmp/b.qpk", buildBundle(bundle("duo", "7.1", {spec("a", "7.1"), spec("b", "7.1")})));
+  root.write("/tmp/a.qpk", build(spec("a", "7.1")));
+  root.write("/tmp/b1.qpk", build(spec("b", "7.1")));
+  root.write("/tmp/blob", "b");
+  ASSERT_EQ(0, qpkRun({"build-bundle", "--name", "duo", "--version", "7.1", "--blob", root.host("/tmp/blob"), "-o",
+                       root.host("/tmp/b.qpk"), root.host("/tmp/a.qpk"), root.host("/tmp/b1.qpk")}).status);
   auto both = [&](const char* command, const char* file, int status) {
     RunResult text = qpkRun({command, root.host(file)}), json = qpkRun({command, "--json", root.host(file)});
     EXPECT_EQ(std::make_pair(status, status), std::make_pair(text.status, json.status)) << file;
@@ -116,7 +116,7 @@ TEST(QpkTool, JsonTellsWhatTheTextTells) {
       }
     }
   }
-  // A bundle: each member's signature covers that member's own bytes.
+  // A bundle spliced from signed members: each member's signature covers that member's own bytes.
   const auto [text, verify] = both("verify", "/tmp/b.qpk", 0);
   std::string expected = "bundle duo-7.1\n";
   for (const char* name : {"a", "b"}) {
@@ -166,6 +166,9 @@ TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
       {{"build-bundle", "--name", "dup", "--version", "1.0", "--blob", dir + "/blob", "-o", dir + "/b.qpk",
         dir + "/one.qpk", dir + "/dup.qpk"},
        1, "member " + dir + "/dup.qpk is named like its bundle" + bundle},
+      {{"build-bundle", "--name", "b", "--version", "1.0", "--sha256", "--blob", dir + "/blob", "-o", dir + "/b.qpk",
+        dir + "/one.qpk"},
+       1, "member 1 is signed over SHA-1 but the bundle uses SHA-256\n"},
   };
   for (const auto& row : rows) {
     const RunResult run = qpkRun(row.args);
@@ -175,8 +178,7 @@ TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
   EXPECT_FALSE(pathExists(dir + "/b.qpk"));
 }
 
-// New keys are made private and never overwritten; a package signed with
-// them is refused by the built-in keys and accepted by the new ones.
+// New keys are private and never overwritten; signed with them, a package needs them to verify.
 TEST(QpkKeys, KeygenSignVerify) {
   ScratchRoot root;
   const std::string dir = root.host("/tmp"), pkg = dir + "/pkg.qpk";
@@ -204,18 +206,17 @@ TEST(QpkKeys, KeygenSignVerify) {
       {{"--short", "--key-legacy", dir + "/legacy.private"}, 0, {newKeys, newKeys + 2}, 0,
        "  signature: short\n  eddsa:     absent\n  legacy:    valid\n" + mode1 + "  result:    accepted\n"},
   };
+  auto command = [&](const char* name, std::vector<std::string> args) {
+    args.insert(args.begin(), name);
+    args.push_back(pkg);
+    return qpkRun(args);
+  };
   for (const auto& step : steps) {
     if (!step.sign.empty()) {
-      std::vector<std::string> args = {"sign"};
-      args.insert(args.end(), step.sign.begin(), step.sign.end());
-      args.push_back(pkg);
-      ASSERT_EQ(step.signStatus, qpkRun(args).status) << step.sign[1];
-      if (step.signStatus != 0) continue;
+      ASSERT_EQ(step.signStatus, command("sign", step.sign).status) << step.sign[1];
     }
-    std::vector<std::string> args = {"verify"};
-    args.insert(args.end(), step.verify.begin(), step.verify.end());
-    args.push_back(pkg);
-    const RunResult run = qpkRun(args);
+    if (step.signStatus != 0) continue;
+    const RunResult run = command("verify", step.verify);
     EXPECT_EQ(step.status, run.status) << step.out;
     EXPECT_EQ(header + step.out, run.out);
   }

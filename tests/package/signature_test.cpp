@@ -1,5 +1,4 @@
-// Package signatures: the EdDSA known answers of tests/data, then
-// verifySignature on packages made by the builder, in a chrooted child.
+// Package signatures: the EdDSA known answers, then verifySignature on built packages in a chrooted child.
 #include "package/signature.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +31,7 @@ TEST(EddsaVectors, KnownAnswers) {
 constexpr Version k6_46_8 = 0x062E6608;    // may use the legacy kind
 constexpr Version k7_1beta4 = 0x07016204;  // needs EdDSA
 
-// A package whose signature part has exactly n bytes, signed as the
-// installer reads a part of that size (the form None keeps the part's size).
+// A package whose signature part has n bytes, signed as a part of that size is read.
 std::string withSignatureSize(Version v, uint32_t n) {
   qpk::PartWriter writer;
   writer.part(PartHeader, qpk::encodeHeader("pkg", v, 0, 0, true));
@@ -44,8 +42,7 @@ std::string withSignatureSize(Version v, uint32_t n) {
   return bytes;
 }
 
-// Walks a file as the stream installer does up to the signature part and
-// checks it; remainingAfter tells how much of the part was left unread.
+// Checks a file's signature as the stream installer does; remainingAfter: what the check left unread.
 bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remainingAfter = nullptr) {
   std::stringbuf source(bytes);
   PackageReader reader(&source, hashing, nullptr);
@@ -58,9 +55,8 @@ bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remaini
   return valid;
 }
 
-// Which part sizes are read as which form, and the mode by version: a router
-// marked secure asks EdDSA of every package; "branding" may otherwise always
-// use the legacy kind.
+// Which part sizes are read as which form, and the mode by version: a secure router asks EdDSA of every
+// package; "branding" may otherwise always use the legacy kind.
 TEST(VerifySignature, PartSizesAndModeTable) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -98,8 +94,7 @@ TEST(VerifySignature, PartSizesAndModeTable) {
   }));
 }
 
-// Either half of a long signature may carry it under mode 1, only EdDSA under
-// mode 2 or on a router marked secure; over either digest.
+// Either half of a long signature carries it under mode 1, only EdDSA under mode 2 or when secure.
 TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
   qpk::SigningKeys otherEddsa = keys(), otherLegacy = keys();
   for (int i = 0; i < 32; ++i) otherEddsa.eddsaSeed[i] = static_cast<uint8_t>(0xA0 + i);
@@ -142,8 +137,7 @@ TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
   }));
 }
 
-// Any change to covered bytes breaks both halves; the signature bytes
-// themselves are not covered; with hashing off nothing verifies.
+// A change to covered bytes breaks both halves, the signature is not covered, and without hashing nothing verifies.
 TEST(VerifySignature, CoveredBytesAndHashingOff) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -159,7 +153,6 @@ TEST(VerifySignature, CoveredBytesAndHashingOff) {
     EXPECT_FALSE(verifyFile(changed));
     ASSERT_TRUE(qpk::resignPackageFile(&changed, keys(), qpk::SignatureForm::None, &error)) << error;
     EXPECT_TRUE(verifyFile(changed));
-    // Re-signing into the other form resizes the part and still verifies.
     ASSERT_TRUE(qpk::resignPackageFile(&changed, keys(), qpk::SignatureForm::Short, &error)) << error;
     EXPECT_TRUE(verifyFile(changed));
     EXPECT_EQ(good.size() - 64, changed.size());
