@@ -1,6 +1,5 @@
-// Runs on a flash or RAM disk that fills up: small tmpfs mounts in a private
-// mount namespace. Each run that cannot finish says why, in one line per
-// shortfall, and commits nothing.
+// Small tmpfs flash and RAM disks, beyond the upgrade run's full-flash sweeps:
+// each run that cannot finish says why, one line per shortfall, and commits nothing.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,7 +9,7 @@ using namespace scenario;
 
 namespace {
 
-// Creates empty files below /flash/filler until no inode is left, then gives spare of them back.
+// Fills /flash/filler with empty files until no inode is left, then frees spare of them.
 void useUpInodes(ScratchRoot& root, int spare) {
   const std::string folder = root.host("/flash/filler");
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
@@ -21,27 +20,17 @@ void useUpInodes(ScratchRoot& root, int spare) {
 }
 
 TEST(FullFlash, Scenarios) {
-  const std::vector<std::pair<std::string, std::string>> fewInodes = {{"/flash", "1m,nr_inodes=64"}};
-  const std::vector<std::pair<std::string, std::string>> smallFlash = {{"/flash", "64k"}, {"/flash/boot", "64k"}};
   Tree many;
   for (int i = 0; i < 200; ++i) many["/bin/tool-with-a-long-name-" + std::to_string(i)] = "x";
   const std::string big =
       pack("alpha", "1.0", {{"/bin/alpha", std::string(200000, 'a')}, {"/boot/kernel", std::string(100000, 'k')}});
-  const auto unrecorded = [](auto& s) { s.magic = UnrecordedMagic; };
-  const std::string kNoMarker = "ERROR: upgrade failed: could not create /flash/PCKGS_CHANGED: No space left on device\n";
   const Tree pdb = {{"/flash/var/pdb/.keep", ""}};
   const Row rows[] = {
-      // The marker tells the system that the package set changed: no commit without it.
-      {.what = "no inode for the marker", .status = 28, .out = kNoMarker, .log = "", .mounts = fewInodes,
-       .prepare = [](ScratchRoot& root) {
-         installEntry(root, "keep");
-         installEntry(root, "gone");
-         root.write("/ram/pdb/gone/schedule", "uninstall\n");  // needs no new file; only the marker does
-         useUpInodes(root, 0);
-       }},
-      // A package of the unrecorded magic without files stages nothing but the image copy.
-      {.what = "no inode for the marker, piped", .args = kPipe, .input = build(with(S("bare", "1.0"), unrecorded)),
-       .status = 255, .out = kNoMarker, .log = "", .mounts = fewInodes, .prepare = [](ScratchRoot& root) {
+      // No commit without the changed-packages marker; an unrecorded package
+      // without files stages nothing but the image copy.
+      {.what = "no inode for the marker, piped", .args = kPipe, .input = build(with(S("bare", "1.0"), [](auto& s) { s.magic = UnrecordedMagic; })), .status = 255,
+       .out = "ERROR: upgrade failed: could not create /flash/PCKGS_CHANGED: No space left on device\n", .log = "",
+       .mounts = {{"/flash", "1m,nr_inodes=64"}}, .prepare = [](ScratchRoot& root) {
          installEntry(root, "keep");
          useUpInodes(root, 1);
        }},
@@ -53,12 +42,7 @@ TEST(FullFlash, Scenarios) {
       {.what = "short of room on flash and on its boot part", .setup = pdb, .uploads = {{"alpha.qpk", big}}, .status = 28,
        .out = "ERROR: upgrade failed, free 69 kB disk space for a kernel upgrade\n"
               "ERROR: upgrade failed, free 277 kB disk space for a upgrade\n",
-       .mounts = smallFlash},
-      // A resumed upgrade skips the estimate, but its files still cannot be made.
-      {.what = "resumed on a full flash", .setup = pdb, .uploads = {{"alpha.qpk", big}}, .args = {"--reinstall"},
-       .status = 28,
-       .out = "\nResuming upgrade...\nERROR: upgrade failed: could not create /flash/bin/alpha: No space left on device\n",
-       .mounts = smallFlash},
+       .mounts = {{"/flash", "64k"}, {"/flash/boot", "64k"}}},
       {.what = "piped files that fit the RAM disk only", .setup = pdb, .args = kPipe,
        .input = pack("hello", "1.0", {{"/bin/hello", std::string(100 * 1024, 'h')}}), .status = 28,
        .out = "ERROR: upgrade failed, free 81 kB disk space for a upgrade\n", .mounts = {{"/flash", "64k"}}},
