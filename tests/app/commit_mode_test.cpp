@@ -1,5 +1,4 @@
-// "--safe", "--commit", "--cancel" and the post-commit program, chrooted to
-// a scratch root in a private mount namespace.
+// The start of every run; "--safe", "--commit", "--cancel" and the post-commit program.
 #include <sys/stat.h>
 
 #include "app/scenario.h"
@@ -21,8 +20,7 @@ void writeWaitingManifest(ScratchRoot& s, const std::string& extra = "") {
 
 TEST(CommitMode, CommitsTheManifestWholeOrNotAtAll) {
   ScratchRoot s;
-  // A move whose source is gone (a manifest committed twice) refuses it all.
-  // "--commit" comes before the root change and the other words.
+  // A move whose source is gone refuses it all; "--commit" comes before the root and other words.
   writeWaitingManifest(s, "M /flash/missing /ram/.installer/tmpNOPE00\n");
   const Tree before = flashTree(s);
   RunResult r = s.runChrooted({"-r", "/missing", "--commit", "--bogus"});
@@ -72,8 +70,7 @@ std::string postCommitProgram() {
   return readFile(program);
 }
 
-// The post-commit program runs after a committed upgrade only: not after a
-// safe run, its "--commit", or a run with nothing to do.
+// The post-commit program runs after a committed upgrade only, not after "--safe" and its "--commit".
 TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   const std::string varn = postCommitProgram();
   const auto place = [&](ScratchRoot& root) { root.write("/flash/bin/varn", varn, 0755); };
@@ -92,6 +89,56 @@ TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   play({.what = "committed at once", .uploads = {{"alpha.qpk", alpha}}, .out = "installed alpha-1.0\n",
         .flash = installed + Tree{{"/flash/varn-ran", "varn 1 /\n"}}, .prepare = place});
   play({.what = "nothing to do", .first = {{"alpha.qpk", alpha}}, .prepare = place});
+}
+
+const std::string kUsage = "usage: installer [-q] [-r <root>] [-]\n";
+const std::string kResuming = "\nResuming upgrade...\n";
+
+// "@" stands for the scratch root's path. No run may change it, nor the host's "/flash" or "/ram".
+TEST(RunStart, Invocations) {
+  const struct {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    int status;
+    std::string out, err = "";
+  } rows[] = {
+      // The emulator board has no package system, whatever the words.
+      {{"-r", "@/missing", "--reinstall", "--bogus", "-"}, {{"board", "qemu_p9"}}, 0, ""},
+      {{"-r", "@", "--bogus"}, {{"board", "qemu_p9x"}}, 0, kUsage},
+      // Unknown and incomplete words; quiet mode does not silence the usage line.
+      {{"-r", "@", "-q", "-r"}, {}, 0, kUsage},
+      {{"-r", "@", "--month"}, {}, 0, kUsage},
+      {{"-r", "@", "--safe", "--cleanupx"}, {}, 0, kUsage},
+      {{"--bogus", "--commit"}, {}, 0, kUsage},
+      // The resumption line comes as the word is read, before any refusal.
+      {{"-r", "@", "--reinstall", "--bogus"}, {}, 0, kResuming + kUsage},
+      {{"--reinstall", "-r", "@/missing"}, {}, 1, kResuming, "chroot: No such file or directory\n"},
+      {{"-r", "@/notadir", "-"}, {}, 1, "", "chroot: Not a directory\n"},
+      // The later root counts; argument words take the next word whatever it is.
+      {{"-r", "@/missing", "-r", "@", "--cleanup"}, {}, 0, ""},
+      {{"-r", "--commit"}, {}, 1, "", "chroot: No such file or directory\n"},
+      {{"-r", "@", "--month", "--bogus", "-b", "--force", "--noupgrade", "-i", "--cleanup"}, {}, 0, ""},
+      // "--cleanup" and "-" end the reading.
+      {{"-r", "@", "--cleanup", "--bogus", "-r"}, {}, 0, ""},
+      {{"-r", "@", "-", "--bogus", "-r"}, {}, 1, "ERROR: installation of standard input failed: broken package\n"},
+      {{"-r", "@", "-q", "-", "-q"}, {}, 1, ""},
+  };
+  const auto hostPaths = [] { return runProgram({"/bin/ls", "-d", "/flash", "/ram"}, {}, "").out; };
+  const std::string hostBefore = hostPaths();
+  ScratchRoot root;
+  root.write("/notadir", "x");
+  const std::vector<std::string> before = root.list("/");
+  for (const auto& row : rows) {
+    std::vector<std::string> argv = {INSTALLER_BINARY};
+    for (std::string word : row.args) argv.push_back(word[0] == '@' ? root.path() + word.substr(1) : word);
+    const RunResult run = runProgram(argv, row.env, "");
+    EXPECT_EQ(run.status, row.status) << argv.back();
+    EXPECT_EQ(run.out, row.out) << argv.back();
+    EXPECT_EQ(run.err, row.err) << argv.back();
+  }
+  root.remove("/flash/postlog");  // the log of the run from standard input
+  EXPECT_EQ(root.list("/"), before);
+  EXPECT_EQ(hostPaths(), hostBefore);
 }
 
 }  // namespace

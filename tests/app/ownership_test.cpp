@@ -1,13 +1,11 @@
-// No package takes another's files, no payload path leaves its place, and
-// every refusal that drops an upgrade says so in one line.
+// No package takes another's files; every refusal says so in one line and changes nothing.
 #include "app/scenario.h"
 
 using namespace scenario;
 
 namespace {
 
-// A file that changes hands in one run, or that two packages share: what
-// /flash/bin/helper holds after the run ("" = gone).
+// A file that changes hands in one run, or that two packages share: what /flash/bin/helper holds after.
 TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
   const auto a = [](const char* v, Tree files) { return pack("mover-a", v, files + Tree{{"/bin/a", "a"}}); };
   const auto b = [](const char* v, Tree files) { return pack("mover-b", v, files + Tree{{"/bin/b", "b"}}); };
@@ -50,8 +48,7 @@ TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
   }
 }
 
-// Each refusal: one error line, nothing on flash; status 0 in the upgrade
-// run, 1 from standard input (2 for a bundle whose member fails).
+// Status 0 in the upgrade run, 1 from standard input (2 for a bundle whose member fails).
 TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   const auto withFile = [](const std::string& name, const std::string& path) { return pack(name, "1.0", {{path, "x"}}); };
   qpk::PackageSpec badRelation = S("good", "1.0", {{"/bin/x", "x"}});

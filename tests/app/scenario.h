@@ -65,8 +65,7 @@ inline std::string pack(const std::string& name, const char* versionText, const 
 }
 inline Files base() { return {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}}; }
 
-// A recorded entry with the files it put below "/flash" (paths given without
-// "/flash"), plus more files of the entry folder by name.
+// A recorded entry with the files it put below "/flash" (given without it), plus more entry files.
 inline Tree entry(const std::string& name, const char* versionText, const Tree& files, const Tree& more = {}) {
   const std::string dir = "/flash/var/pdb/" + name + "/";
   Tree tree = {{dir + "version", versionLine(versionText)}, {dir + "deps", ""}, {dir + "files", ""}};
