@@ -51,10 +51,6 @@ TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
 // Status 0 in the upgrade run, 1 from standard input (2 for a bundle whose member fails).
 TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   const auto withFile = [](const std::string& name, const std::string& path) { return pack(name, "1.0", {{path, "x"}}); };
-  qpk::PackageSpec badRelation = S("good", "1.0", {{"/bin/x", "x"}});
-  badRelation.provides.push_back(relation("two words"));
-  qpk::PackageSpec stateOnly = S("state", "1.0", {{"/bin/s", "s"}});
-  stateOnly.flags = kFlagStateOnly;
   // Parts that no signature covers, between two signed members.
   const std::string unsealed = stream({{PartBundleHeader, qpk::encodeHeader("suite", version("1.0"), 1000, 0, true)},
                                        {PartBlob, "b"}, {0, withFile("one", "/bin/one").substr(8)}, {PartNote, "inserted"},
@@ -70,13 +66,14 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
       {unsealed, "suite-1.0", 2},
       {buildBundle(bundle("suite", "1.0", {S("one", "1.0", {{"/bin/one", "1"}})}, std::nullopt)), "", 1,
        "installation of suite-1.0 failed: a bundle without a blob cannot be kept"},
-      {build(stateOnly), "", 1, "installation of state-1.0 failed: a state-only package without a blob cannot be kept"},
+      {build(with(S("state", "1.0", {{"/bin/s", "s"}}), [](auto& s) { s.flags = kFlagStateOnly; })), "", 1,
+       "installation of state-1.0 failed: a state-only package without a blob cannot be kept"},
       // Payload paths: into the database, with a space, over-long.
       {withFile("evil", "/var/pdb/phantom/version"), "evil-1.0"},
       {withFile("evil", "/var/./pdb/base/image/readme"), "evil-1.0"},
       {withFile("evil", "/www/My Page.html"), "evil-1.0"},
       {withFile("evil", "/bin/" + std::string(256, 'n')), "evil-1.0"},
-      {build(badRelation), "good-1.0"},
+      {build(with(S("good", "1.0", {{"/bin/x", "x"}}), provides("two words"))), "good-1.0"},
       // A member named like its bundle, or badly: labelled by the bundle.
       {buildBundle(bundle("suite", "1.0", {S("suite", "1.0", {{"/bin/s", "s"}})})), "suite-1.0", 2},
       {buildBundle(bundle("suite", "1.0", {S("fine", "1.0", {{"/bin/f", "f"}}), S("bad/name", "1.0")})), "suite-1.0", 2},
