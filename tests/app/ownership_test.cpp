@@ -15,32 +15,29 @@ TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
   const struct {
     const char* name;
     Files installed, uploaded;
-    const char* schedule;  // "<package> <word>" or null
+    bool uninstallP;
     const char* helper;
   } rows[] = {
       {"moves from a to b", {{"a.qpk", a("1.0", oldHelper)}, {"b.qpk", b("1.0", {})}},
-       {{"a.qpk", a2({})}, {"b.qpk", b("2.0", newHelper)}}, nullptr, "new"},
+       {{"a.qpk", a2({})}, {"b.qpk", b("2.0", newHelper)}}, false, "new"},
       {"moves from b to a", {{"a.qpk", a("1.0", {})}, {"b.qpk", b("1.0", oldHelper)}},
-       {{"a.qpk", a2(newHelper)}, {"b.qpk", b("2.0", {})}}, nullptr, "new"},
+       {{"a.qpk", a2(newHelper)}, {"b.qpk", b("2.0", {})}}, false, "new"},
       {"moves from a member the new bundle drops to one it keeps",
        {base()[0],
         {"s.qpk", buildBundle(bundle("suite", "1.0", {S("m1", "1.0", {{"/bin/m1", "1"}}), S("m2", "1.0", oldHelper)}))}},
-       {{"s.qpk", buildBundle(bundle("suite", "2.0", {S("m1", "2.0", newHelper + Tree{{"/bin/m1", "1"}})}))}}, nullptr, "new"},
+       {{"s.qpk", buildBundle(bundle("suite", "2.0", {S("m1", "2.0", newHelper + Tree{{"/bin/m1", "1"}})}))}}, false, "new"},
       {"shared by two packages, one uninstalled",
        {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "same"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/helper", "same"}})}}, {},
-       "p uninstall", "same"},
+       true, "same"},
       {"owned by one package, uninstalled",
        {{"p.qpk", pack("p", "1.0", {{"/bin/helper", "mine"}})}, {"q.qpk", pack("q", "1.0", {{"/bin/q", "q"}})}}, {},
-       "p uninstall", ""},
+       true, ""},
   };
   for (const auto& row : rows) {
     ScratchRoot root;
     installFirst(root, row.installed);
     for (const auto& [name, bytes] : row.uploaded) upload(root, name, bytes);
-    if (row.schedule != nullptr) {
-      const std::string words = row.schedule;
-      root.write("/ram/pdb/" + words.substr(0, words.find(' ')) + "/schedule", words.substr(words.find(' ') + 1));
-    }
+    if (row.uninstallP) root.write("/ram/pdb/p/schedule", "uninstall");
     const RunResult run = root.run({});
     EXPECT_EQ(run.status, 0) << row.name << ": " << run.outPlain;
     EXPECT_EQ(run.outPlain.find("ERROR"), std::string::npos) << row.name << ": " << run.outPlain;
