@@ -1,9 +1,5 @@
-// "--safe", "--commit" and "--cancel" end to end, and the post-commit
-// program. The commit modes run chrooted to a scratch root inside a private
-// mount namespace, so "/ram/MANIFEST" is always the scratch root's.
+// The start of every run; "--safe", "--commit", "--cancel" and the post-commit program.
 #include <sys/stat.h>
-
-#include <sstream>
 
 #include "app/scenario.h"
 
@@ -11,8 +7,7 @@ using namespace scenario;
 
 namespace {
 
-// What a safe run leaves: a manifest, its temporaries, and the move of an
-// upload (not the program's own file).
+// What a safe run leaves: a manifest, its temporaries, the move of an upload.
 void writeWaitingManifest(ScratchRoot& s, const std::string& extra = "") {
   s.write("/ram/.installer/tmpAAAAAA", "new a", 0755);
   s.write("/flash/.installer/tmpBBBBBB", "new b");
@@ -25,10 +20,10 @@ void writeWaitingManifest(ScratchRoot& s, const std::string& extra = "") {
 
 TEST(CommitMode, CommitsTheManifestWholeOrNotAtAll) {
   ScratchRoot s;
-  // A move whose source is gone (a manifest committed twice) refuses it all.
+  // A move whose source is gone refuses it all; "--commit" comes before the root and other words.
   writeWaitingManifest(s, "M /flash/missing /ram/.installer/tmpNOPE00\n");
   const Tree before = flashTree(s);
-  RunResult r = s.runChrooted({"--commit", "--bogus"});
+  RunResult r = s.runChrooted({"-r", "/missing", "--commit", "--bogus"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "finishing install... \b \nERROR: commit failed: could not move /ram/.installer/tmpNOPE00: "
                    "No such file or directory\n");
@@ -50,7 +45,7 @@ TEST(CommitMode, CommitsTheManifestWholeOrNotAtAll) {
 TEST(CancelMode, DeletesTheManifestAndItsTemporaries) {
   ScratchRoot s;
   writeWaitingManifest(s);
-  const RunResult r = s.runChrooted({"--cancel"});
+  const RunResult r = s.runChrooted({"-r", "/missing", "--cancel", "--bogus"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out + r.err, "");
   EXPECT_EQ(s.list("/ram"), std::vector<std::string>{});
@@ -60,9 +55,7 @@ TEST(CancelMode, DeletesTheManifestAndItsTemporaries) {
   EXPECT_EQ(s.runChrooted({"--cancel"}).status, 0);
 }
 
-// A static program standing in for the platform's post-commit program; it
-// runs inside the flash root and leaves its name, its word count and its
-// working folder there.
+// A static post-commit program that leaves its name, word count and working folder.
 std::string postCommitProgram() {
   ScratchRoot scratch;
   const std::string source = scratch.host("/tmp/varn.c"), program = scratch.host("/tmp/varn");
@@ -77,8 +70,7 @@ std::string postCommitProgram() {
   return readFile(program);
 }
 
-// A safe run commits nothing and runs nothing, nor does "--commit" of its
-// manifest; the post-commit program runs after a committed upgrade only.
+// The post-commit program runs after a committed upgrade only, not after "--safe" and its "--commit".
 TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   const std::string varn = postCommitProgram();
   const auto place = [&](ScratchRoot& root) { root.write("/flash/bin/varn", varn, 0755); };
@@ -91,17 +83,62 @@ TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   Tree waiting = flashTree(root);  // the temporaries wait on flash, where there is room
   std::erase_if(waiting, [](const auto& entry) { return entry.first.rfind("/flash/.installer/", 0) == 0; });
   EXPECT_EQ(waiting, (Tree{{"/flash/bin/varn", varn}}));
-  std::istringstream manifest(root.read("/ram/MANIFEST"));
-  std::vector<std::string> targets;
-  for (std::string kind, target, source; manifest >> kind >> target >> source;) targets.push_back(kind + " " + target);
-  EXPECT_EQ(targets, (std::vector<std::string>{"M /flash/PCKGS_CHANGED", "M /flash/bin/alpha", "M /flash/var/pdb/alpha/deps",
-                                               "M /flash/var/pdb/alpha/files", "M /flash/var/pdb/alpha/version"}));
   const RunResult commit = root.runChrooted({"--commit"});
   EXPECT_EQ(commit.out + commit.err, "finishing install... \b \n");
   EXPECT_EQ(differences(flashTree(root), installed), std::vector<std::string>{});
   play({.what = "committed at once", .uploads = {{"alpha.qpk", alpha}}, .out = "installed alpha-1.0\n",
         .flash = installed + Tree{{"/flash/varn-ran", "varn 1 /\n"}}, .prepare = place});
   play({.what = "nothing to do", .first = {{"alpha.qpk", alpha}}, .prepare = place});
+}
+
+const std::string kUsage = "usage: installer [-q] [-r <root>] [-]\n";
+const std::string kResuming = "\nResuming upgrade...\n";
+
+// "@" stands for the scratch root's path. No run may change it, nor the host's "/flash" or "/ram".
+TEST(RunStart, Invocations) {
+  const struct {
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    int status;
+    std::string out, err = "";
+  } rows[] = {
+      // The emulator board has no package system, whatever the words.
+      {{"-r", "@/missing", "--reinstall", "--bogus", "-"}, {{"board", "qemu_p9"}}, 0, ""},
+      {{"-r", "@", "--bogus"}, {{"board", "qemu_p9x"}}, 0, kUsage},
+      // Unknown and incomplete words; quiet mode does not silence the usage line.
+      {{"-r", "@", "-q", "-r"}, {}, 0, kUsage},
+      {{"-r", "@", "--month"}, {}, 0, kUsage},
+      {{"-r", "@", "--safe", "--cleanupx"}, {}, 0, kUsage},
+      {{"--bogus", "--commit"}, {}, 0, kUsage},
+      // The resumption line comes as the word is read, before any refusal.
+      {{"-r", "@", "--reinstall", "--bogus"}, {}, 0, kResuming + kUsage},
+      {{"--reinstall", "-r", "@/missing"}, {}, 1, kResuming, "chroot: No such file or directory\n"},
+      {{"-r", "@/notadir", "-"}, {}, 1, "", "chroot: Not a directory\n"},
+      // The later root counts; argument words take the next word whatever it is.
+      {{"-r", "@/missing", "-r", "@", "--cleanup"}, {}, 0, ""},
+      {{"-r", "--commit"}, {}, 1, "", "chroot: No such file or directory\n"},
+      {{"-r", "@", "--month", "--bogus", "-b", "--force", "--noupgrade", "-i", "--cleanup"}, {}, 0, ""},
+      // "--cleanup" and "-" end the reading.
+      {{"-r", "@", "--cleanup", "--bogus", "-r"}, {}, 0, ""},
+      {{"-r", "@", "-", "--bogus", "-r"}, {}, 1, "ERROR: installation of standard input failed: broken package\n"},
+      {{"-r", "@", "-q", "-", "-q"}, {}, 1, ""},
+  };
+  const auto hostPaths = [] { return runProgram({"/bin/ls", "-d", "/flash", "/ram"}, {}, "").out; };
+  const std::string hostBefore = hostPaths();
+  ScratchRoot root;
+  root.write("/notadir", "x");
+  const std::vector<std::string> before = root.list("/");
+  for (const auto& row : rows) {
+    std::vector<std::string> argv = {INSTALLER_BINARY};
+    for (std::string word : row.args) argv.push_back(word[0] == '@' ? root.path() + word.substr(1) : word);
+    const RunResult run = runProgram(argv, row.env, "");
+    EXPECT_EQ(run.status, row.status) << argv.back();
+    EXPECT_EQ(run.out, row.out) << argv.back();
+    EXPECT_EQ(run.err, row.err) << argv.back();
+  }
+  root.remove("/flash/postlog");  // the log of the run from standard input
+  EXPECT_EQ(root.list("/"), before);
+  EXPECT_EQ(hostPaths(), hostBefore);
 }
 
 }  // namespace

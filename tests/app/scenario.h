@@ -1,7 +1,5 @@
-// One run of the real installer on a scratch root as a table row: what is
-// installed first, what is placed, uploaded or piped in, the words and the
-// environment; and what must come out: the exit status, the whole plain
-// output, the whole flash tree and the post-install log.
+// One run of the real installer on a scratch root as a table row: what goes
+// in, and what must come out (status, whole output, whole flash tree, log).
 #pragma once
 #include <gtest/gtest.h>
 
@@ -57,28 +55,17 @@ Spec with(Spec s, const Change& change) {
   return s;
 }
 // Changes for with().
-inline auto needs(const char* name) {
-  return [name](auto& s) { s.dependencies.push_back(relation(name)); };
-}
-inline auto provides(const char* name) {
-  return [name](auto& s) { s.provides.push_back(relation(name)); };
-}
-inline auto conflicting(const char* name) {
-  return [name](auto& s) { s.conflicts.push_back(relation(name)); };
-}
-inline auto withBlob(const std::string& bytes) {
-  return [bytes](auto& s) { s.blob = bytes; };
-}
-inline auto listing(const std::vector<Relation>& members) {
-  return [members](qpk::BundleSpec& b) { b.memberList = members; };
-}
+inline auto needs(const char* name) { return [name](auto& s) { s.dependencies.push_back(relation(name)); }; }
+inline auto provides(const char* name) { return [name](auto& s) { s.provides.push_back(relation(name)); }; }
+inline auto conflicting(const char* name) { return [name](auto& s) { s.conflicts.push_back(relation(name)); }; }
+inline auto withBlob(const std::string& bytes) { return [bytes](auto& s) { s.blob = bytes; }; }
+inline auto listing(const std::vector<Relation>& members) { return [members](qpk::BundleSpec& b) { b.memberList = members; }; }
 inline std::string pack(const std::string& name, const char* versionText, const Tree& files = {}) {
   return build(S(name, versionText, files));
 }
 inline Files base() { return {{"base.qpk", pack("base", "1.0", {{"/bin/base", "b"}})}}; }
 
-// A recorded entry with the files it put below "/flash" (paths given without
-// "/flash"), plus more files of the entry folder by name.
+// A recorded entry with the files it put below "/flash" (given without it), plus more entry files.
 inline Tree entry(const std::string& name, const char* versionText, const Tree& files, const Tree& more = {}) {
   const std::string dir = "/flash/var/pdb/" + name + "/";
   Tree tree = {{dir + "version", versionLine(versionText)}, {dir + "deps", ""}, {dir + "files", ""}};

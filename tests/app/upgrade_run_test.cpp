@@ -1,6 +1,4 @@
-// The default run end to end, one row per scenario: which uploads go in and
-// from where, versions and downgrades, bundles and their members, stored
-// and boot images, names that go missing, and refusals that drop the run.
+// The default run end to end, and the "--cleanup" run.
 #include "app/scenario.h"
 
 using namespace scenario;
@@ -37,20 +35,18 @@ TEST(UpgradeRun, Scenarios) {
       buildBundle(bundle("suite", "1.0", {S("a", "1.0", {{"/bin/a", "a"}}), S("c", "1.0", {{"/bin/c", "c"}})}));
   const qpk::BundleSpec suite = bundle("suite", "1.1", {S("a", "1.1", {{"/bin/a", "a"}}), S("c", "1.1", {{"/bin/c", "c"}})});
   const std::string suite11 = buildBundle(with(suite, listing({relation("a"), relation("c")})));
-  const std::string down10 = std::to_string(version("1.0")), down11 = std::to_string(version("1.1"));
   const Row rows[] = {
-      {.what = "fresh install; no blob, so the upload stays", .uploads = {{"alpha.qpk", alpha10}},
-       .out = "installed alpha-1.0\n", .flash = alpha10Tree, .also = {{"/rw/pckg/.download/alpha.qpk", alpha10}}},
-      {.what = "a newer version replaces the files", .first = {{"a.qpk", alpha10}}, .uploads = {{"a.qpk", alpha11}},
-       .out = "installed alpha-1.1\n", .flash = alpha11Tree},
+      {.what = "a newer version replaces the files; no blob, so the upload stays", .first = {{"a.qpk", alpha10}},
+       .uploads = {{"a.qpk", alpha11}}, .out = "installed alpha-1.1\n", .flash = alpha11Tree,
+       .also = {{"/rw/pckg/.download/a.qpk", alpha11}}},
       // An older version needs "-down" or a downgrade file with a minimum at or below it.
       {.what = "older version", .first = {{"a.qpk", alpha11}}, .uploads = {{"a.qpk", alpha10}},
        .out = "WARNING: omitting package alpha-1.0: newer package alpha-1.1 is already installed\n"},
       {.what = "-down", .first = {{"a.qpk", alpha11}}, .uploads = {{"a.qpk", alpha10}}, .args = {"-down"},
        .out = "installed alpha-1.0\n", .flash = alpha10Tree},
-      {.what = "minimum at the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down10}},
+      {.what = "minimum at the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", std::to_string(version("1.0"))}},
        .uploads = {{"a.qpk", alpha10}}, .out = "installed alpha-1.0\n", .flash = alpha10Tree},
-      {.what = "minimum above the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", down11}},
+      {.what = "minimum above the version", .first = {{"a.qpk", alpha11}}, .setup = {{"/ram/DOWNGRADE", std::to_string(version("1.1"))}},
        .uploads = {{"a.qpk", alpha10}}, .out = "WARNING: ommitting package alpha-1.0: not allowed\n"},
       // Only the first upload folder holding packages counts; IGNORE turns the download folder off.
       {.what = "IGNORE", .setup = {{"/rw/pckg/.download/IGNORE", ""}},
@@ -59,13 +55,13 @@ TEST(UpgradeRun, Scenarios) {
        .flash = kBase + kMarker + Tree{{"/flash/rw/pckg/b.qpk", baseFile}, {"/flash/var/pckg/c.qpk", alpha11}}},
       {.what = "the last folder", .uploads = {{"/flash/var/pckg/c.qpk", alpha11}}, .out = "installed alpha-1.1\n",
        .flash = alpha11Tree + Tree{{"/flash/var/pckg/c.qpk", alpha11}}},
-      // Only ".qpk" and ".zpk" names not starting with a dot are candidates. A folder among the
-      // uploads is named; a folder where an image belongs reads as no image.
+      // Only ".qpk" and ".zpk" names not starting with a dot; a folder among the uploads is
+      // named, one where an image belongs reads as no image; the old log joins after the scan.
       {.what = "upload names", .first = base(),
        .setup = {{"/rw/pckg/.download/d.qpk/", ""}, {"/flash/var/pdb/base/image/readme/", ""}},
        .uploads = {{"a.zpk", alpha10}, {"b.QPK", alpha11}, {".c.qpk", alpha11}},
        .out = "ERROR: broken package d.qpk\ninstalled alpha-1.0\n", .flash = kBase + alpha10Tree,
-       .log = "ERROR: broken package d.qpk\ninstalled base-1.0\ninstalled alpha-1.0\n"},  // the old log joins after the scan
+       .log = "ERROR: broken package d.qpk\ninstalled base-1.0\ninstalled alpha-1.0\n"},
       {.what = "a cut upload is named and skipped", .uploads = {{"d.qpk", cut}, {"a.qpk", alpha10}},
        .out = "ERROR: broken package d.qpk\ninstalled alpha-1.0\n", .flash = alpha10Tree},
       {.what = "a bundle without members is broken", .first = base(),
@@ -73,19 +69,15 @@ TEST(UpgradeRun, Scenarios) {
       {.what = "no database and no uploads", .out = "ERROR: router installation failed!!!\n"},
       {.what = "the image copy of a cut-off run from standard input goes", .first = base(),
        .setup = {{"/flash/var/pdb/image", "cut"}}, .flash = kBase},
-      {.what = "a bundle keeps its upload as image", .uploads = {{"pair.qpk", pair}}, .out = "installed pair-1.0\n",
-       .flash = entry("left", "1.0", {{"/bin/left", "l"}, {"/etc/left.old", "o"}}, {{"bundle", "pair\n"}}) +
-                entry("right", "1.0", {{"/bin/right", "r"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair) + kMarker,
-       .also = {{"/rw/pckg/.download/pair.qpk", kGone}}},
-      // Members are loaded from their bundle's image; their file lists must still be read.
+      // A bundle keeps its upload as image; its members are loaded from there, and their file lists must still be read.
       {.what = "a bundle upgrade removes what its members no longer have", .first = {{"pair.qpk", pair}},
        .uploads = {{"pair.qpk", pair2}}, .out = "installed pair-2.0\n",
-       .flash = entry("left", "2.0", {{"/bin/left", "l2"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair2) + kMarker},
+       .flash = entry("left", "2.0", {{"/bin/left", "l2"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair2) + kMarker,
+       .also = {{"/rw/pckg/.download/pair.qpk", kGone}}},
       {.what = "a bad signature fails the whole run",
        .uploads = {{"a.qpk", alpha10}, {"b.qpk", build(S("beta", "1.0", {{"/bin/beta", "b"}}), foreign)}},
        .out = "ERROR: installation of beta-1.0 failed: broken package\n", .flash = Tree{}},
-      // A name an enabled package had must stay available, unless a download drops it (a
-      // provides file an older version left stays).
+      // A name an enabled package had must stay, unless a download drops it.
       {.what = "a lost name stops a run from flash", .first = {{"a.qpk", provider}},
        .uploads = {{"/flash/rw/pckg/a.qpk", alpha11}}, .out = "ERROR: missing package feature\n"},
       {.what = "but not a download", .first = {{"a.qpk", provider}}, .uploads = {{"a.qpk", alpha11}},
@@ -110,7 +102,6 @@ TEST(UpgradeRun, Scenarios) {
       {.what = "unrecorded boot image", .first = base(), .uploads = {{"k.qpk", unrecordedKernel}}, .env = {{"bootimage", "1"}},
        .out = "installed kernel-1.0\n",
        .flash = kBase + Tree{{"/flash/bootimage", unrecordedKernel}, {"/flash/UPGRADED", ""}} + kMarker},
-      // The new version needs a name only its own old version provided.
       {.what = "a lost self-provided dependency is named",
        .first = {base()[0], {"pkg.qpk", build(with(S("pkg", "1.0", {{"/bin/pkg", "1"}}), provides("libfoo")))}},
        .uploads = {{"pkg.qpk", build(with(S("pkg", "2.0", {{"/bin/pkg", "2"}}), needs("libfoo")))}},
@@ -118,8 +109,7 @@ TEST(UpgradeRun, Scenarios) {
       {.what = "an entry path held by a file", .first = base(), .setup = {{"/flash/var/pdb/foo", "not a directory"}},
        .uploads = {{"foo.qpk", pack("foo", "1.0", {{"/bin/foo", "f"}})}},
        .out = "ERROR: installation of foo-1.0 failed: could not create /flash/var/pdb/foo/: Not a directory\n"},
-      // The user's choice carries over to the new member; a listed one without a choice comes
-      // out disabled, and is enabled again as the only holder of its name.
+      // The user's choice carries over; a listed member without one comes out disabled, then enabled as the only holder.
       {.what = "choices and a member list", .first = {{"s.qpk", suite10}}, .setup = {{"/flash/var/pdb/c/enabled", ""}},
        .uploads = {{"s.qpk", suite11}}, .out = "enabled a-1.1\ninstalled suite-1.1\n",
        .flash = entry("a", "1.1", {{"/x/a/bin/a", "a"}}, {{"bundle", "suite\n"}}) + imaged("suite", suite11) + kMarker +
@@ -128,7 +118,7 @@ TEST(UpgradeRun, Scenarios) {
       {.what = "reinstalling", .first = {base()[0], {"a.qpk", alpha10}}, .setup = {{"/flash/var/pdb/alpha/disabled", "user\n"}},
        .uploads = {{"a.qpk", alpha10}}, .args = {"--reinstall"},
        .out = "\nResuming upgrade...\ninstalled (disabled) alpha-1.0\ninstalled alpha-1.0\n"},
-      // A payload path the commit could not create ends the run before any change, here and from standard input.
+      // A payload path the commit could not create ends the run before any change.
       {.what = "a file in the way", .setup = {{"/flash/etc", "in the way"}},
        .uploads = {{"a.qpk", pack("alpha", "1.0", {{"/bin/alpha", "a"}, {"/etc/config", "x"}})}}, .status = 28,
        .out = "ERROR: upgrade failed: could not create /flash/etc/config: Not a directory\n"},
@@ -137,6 +127,35 @@ TEST(UpgradeRun, Scenarios) {
        .out = "ERROR: installation failed: could not create /flash/www/index.html: Is a directory\n"},
   };
   for (const Row& row : rows) play(row);
+}
+
+// What is not built for system 3.22 or later goes, but base packages and bundles; no marker, no log.
+TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
+  const auto needing = [](const std::string& name, std::vector<Relation> dependencies) {
+    return with(S(name, "1.0", {{"/bin/" + name, name}}), [&](auto& s) { s.dependencies = dependencies; });
+  };
+  Files uploads = {{"system.qpk", pack("system", "3.22", {{"/bin/system", "s"}})},
+                   {"bund.qpk", buildBundle(bundle("bund", "1.0", {needing("member-new", {relation("system", "3.22")}),
+                                                                   needing("member-old", {})}, "image"))}};
+  const std::vector<std::pair<std::string, std::vector<Relation>>> packages = {
+      {"modern", {relation("system", "3.22")}}, {"old", {relation("system", "3.21")}}, {"nodep", {}},
+      {"anyver", {relation("system")}}, {"multi", {relation("system", "3.21"), relation("system", "3.22")}},
+      {"zelk", {}}, {"disk-drivers", {}}};
+  for (const auto& [name, dependencies] : packages) uploads.push_back({name + ".qpk", build(needing(name, dependencies))});
+  ScratchRoot root;
+  installFirst(root, uploads);
+  const std::string log = root.read("/flash/postlog");
+  const RunResult run = root.run({"--cleanup"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out + run.err, "");
+  std::set<std::string> entries;
+  for (const std::string& path : root.list("/flash/var/pdb")) entries.insert(path.substr(0, path.find('/')));
+  EXPECT_EQ(entries, (std::set<std::string>{"bund", "disk-drivers", "member-new", "modern", "multi", "system", "zelk"}));
+  EXPECT_EQ(root.list("/flash/bin"),
+            (std::vector<std::string>{"disk-drivers", "member-new", "modern", "multi", "system", "zelk"}));
+  EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
+  EXPECT_EQ(root.list("/ram"), std::vector<std::string>{});
+  EXPECT_EQ(root.read("/flash/postlog"), log);
 }
 
 }  // namespace
