@@ -1,6 +1,6 @@
-// Ordering the candidates of a run: which entries survive, in what order and
-// with what warnings, the indexed ordering against the literal one on random
-// lists (bundles, flagged state, downgrades and quiet runs included).
+// Ordering the candidates of a run: the indexed ordering against the literal
+// one on random lists (bundles, flagged state, downgrades, quiet runs): which
+// entries survive, in what order, with what warnings.
 #include "resolve/ordering.h"
 
 #include <memory>
@@ -11,16 +11,7 @@
 
 namespace {
 
-class OrderCandidates : public ResolveTest {
- protected:
-  PackageInfo* make(const std::string& name, Version version = kV1, uint32_t buildTime = 100) {
-    records_.push_back(std::make_unique<PackageInfo>(name));
-    records_.back()->version = version;
-    records_.back()->buildTime = buildTime;
-    return records_.back().get();
-  }
-  std::vector<std::unique_ptr<PackageInfo>> records_;
-};
+class OrderCandidates : public ResolveTest {};
 
 // orderCandidates as literally described: every entry against every other.
 void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose) {
@@ -76,10 +67,10 @@ TEST_F(OrderCandidates, IndexedOrderingDecidesAsTheLiteralOne) {
       for (int p = pick(3); p > 0; --p) info.provides.push_back(rel(names[pick(6)], 0, 0, pick(3) - 1));
       if (pick(4) == 0) info.conflicts.push_back(rel(names[pick(6)]));
     };
-    records_.clear();
+    std::vector<std::unique_ptr<PackageInfo>> records;
     std::vector<PackageInfo*> list;
     for (int i = 2 + pick(10); i > 0; --i) {
-      PackageInfo* entry = make(names[pick(6)]);
+      PackageInfo* entry = records.emplace_back(std::make_unique<PackageInfo>(names[pick(6)])).get();
       fill(*entry);
       if (pick(4) == 0) {
         entry->isBundle = true;
@@ -93,7 +84,6 @@ TEST_F(OrderCandidates, IndexedOrderingDecidesAsTheLiteralOne) {
     flaggedState = pick(4) == 0;
     const Version minimum = pick(3) == 0 ? kV2 : (pick(2) ? kNoMinimum : 0);
     const bool verbose = pick(2) == 0;
-
     std::vector<PackageInfo*> expected = list;
     repo().logLines.clear();
     literalOrder(expected, minimum, verbose);

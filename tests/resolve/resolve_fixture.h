@@ -20,7 +20,6 @@ inline Relation rel(const std::string& name, Version minVersion = 0, Version max
   return Relation{name, minVersion, maxVersion, priority};
 }
 
-// What an installed record starts with: {.action = A::Uninstall, .bundle = "suite"}.
 struct Installed {
   PendingAction action = PendingAction::None;
   bool disabled = false;
@@ -57,18 +56,17 @@ class ResolveTest : public ::testing::Test {
   static Repository& repo() { return Repository::instance(); }
 
   static Package& add(const std::string& name, const Installed& setup = {}) {
-    auto package = std::make_unique<Package>(name);
-    package->version = setup.version;
-    package->buildTime = setup.buildTime;
-    package->action = setup.action;
-    package->disabled = setup.disabled;
-    package->isBundle = setup.isBundle;
-    if (!setup.bundle.empty()) package->bundle = rel(setup.bundle);
-    package->dependencies = setup.dependencies;
-    package->provides = setup.provides;
-    package->conflicts = setup.conflicts;
-    repo().packages.push_back(std::move(package));
-    return *repo().packages.back();
+    Package& package = *repo().packages.emplace_back(std::make_unique<Package>(name));
+    package.version = setup.version;
+    package.buildTime = setup.buildTime;
+    package.action = setup.action;
+    package.disabled = setup.disabled;
+    package.isBundle = setup.isBundle;
+    if (!setup.bundle.empty()) package.bundle = rel(setup.bundle);
+    package.dependencies = setup.dependencies;
+    package.provides = setup.provides;
+    package.conflicts = setup.conflicts;
+    return package;
   }
   static void addAll(const std::vector<Named>& set) {
     for (const Named& entry : set) add(entry.name, entry.setup);
@@ -82,7 +80,3 @@ class ResolveTest : public ::testing::Test {
 
   std::ostringstream console_;
 };
-
-[[maybe_unused]] static void PrintTo(PendingAction action, std::ostream* out) {
-  *out << (action == PendingAction::None ? "none" : actionName(action));
-}

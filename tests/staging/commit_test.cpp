@@ -1,6 +1,5 @@
-// commitChanges inside a scratch root: the two passes, one-level directory
-// removal, links and moves, what is refused before the point of no return,
-// and the copy across devices (a tmpfs in a private mount namespace).
+// commitChanges inside a scratch root; the copy across devices onto a tmpfs
+// in a private mount namespace.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +27,8 @@ std::string committed(StagedChanges set) {
   return done ? err : "refused: " + failure.what;
 }
 
+// Removals run before moves and take a folder's plain files only; they fail
+// silently. A commit finished again by the next run keeps what was moved.
 TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -45,13 +46,11 @@ TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
     stageRemoval(set, d + "y/");  // entry directories are staged with their "/"
     stageRemoval(set, d + "plain");
     stageChange(set, d + "vanished", ChangeKind::Remove, "");
-    EXPECT_EQ(committed(set), "");  // removals fail silently
+    EXPECT_EQ(committed(set), "");
     EXPECT_EQ(listFolder(d + "d"), Names{"new"});
     EXPECT_EQ(readFile(d + "d/new"), "moved in");
     EXPECT_EQ(listFolder(d + "x"), (Names{".hidden", "sub"}));
     EXPECT_EQ(listFolder(d), (Names{"d", "e", "x"}));
-    // Finished a second time (a run cut off in the commit is finished by the
-    // next one), a removal keeps what the first try moved into the folder.
     StagedChanges again;
     stageChange(again, d + "d/", ChangeKind::Remove, "");
     stageMove(again, d + "src", d + "d/new");
@@ -60,6 +59,8 @@ TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
   }));
 }
 
+// Moves keep the mode, links their text; missing folders are made, and a
+// file staged for removal may become one.
 TEST(Commit, LinksAndMoves) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -68,7 +69,7 @@ TEST(Commit, LinksAndMoves) {
     writeFile(d + "existing", "kept file");
     writeFile(d + "target", "old content");
     writeFile(d + "file", "replaced by a link");
-    writeFile(d + "blocker", "a file the commit removes to make a folder");
+    writeFile(d + "blocker", "blocker");
     StagedChanges set;
     stageChange(set, d + "target", ChangeKind::MoveTemporary, d + "tmp1");
     stageMove(set, d + "existing", d + "a/b/c");
@@ -96,21 +97,21 @@ TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
   };
   const std::string longName(256, 'n');
   const Row rows[] = {
-      {"/tmp/file/x", "", "could not create /tmp/file/x: Not a directory"},
-      {"/tmp/folder", "", "could not create /tmp/folder: Is a directory"},
-      {"/tmp/staged/x", "", "could not create /tmp/staged/x: Not a directory"},
+      {"/tmp/file/x", "", "could not create /tmp/file/x: Not a directory"},  // a file where a folder is needed
+      {"/tmp/folder", "", "could not create /tmp/folder: Is a directory"},   // a folder where a file goes
+      {"/tmp/staged/x", "", "could not create /tmp/staged/x: Not a directory"},  // a file of the same set
       {"/tmp/missing", "/tmp/nowhere", "could not move /tmp/nowhere: No such file or directory"},
   };
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([&] {
-    writeFile("/tmp/file", "a file where a folder is needed");
-    mkdir("/tmp/folder", 0755);  // a folder where a file goes
+    writeFile("/tmp/file", "file");
+    mkdir("/tmp/folder", 0755);
     writeFile("/tmp/old", "old");
     for (const Row& row : rows) {
       writeFile("/tmp/new", "new");
       StagedChanges set;
       stageChange(set, "/tmp/old", ChangeKind::Remove, "");
-      stageMove(set, "/tmp/new", "/tmp/staged");  // a file the same commit puts where a folder is needed
+      stageMove(set, "/tmp/new", "/tmp/staged");
       stageMove(set, *row.source ? row.source : "/tmp/new2", row.target);
       if (!*row.source) writeFile("/tmp/new2", "new2");
       EXPECT_EQ(committed(set), std::string("refused: ") + row.why) << row.target;
@@ -122,13 +123,15 @@ TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
     stageMove(set, "/tmp/new", "/tmp/" + longName);
     EXPECT_EQ(committed(set), "refused: could not create /tmp/" + longName + ": File name too long");
     EXPECT_FALSE(pathExists("/flash/.installer/commit"));
-    StagedChanges longest;  // the longest name there may be
+    StagedChanges longest;
     stageMove(longest, "/tmp/new", "/tmp/" + longName.substr(1));
     EXPECT_EQ(committed(longest), "");
     EXPECT_EQ(readFile("/tmp/" + longName.substr(1)), "new");
   }));
 }
 
+// Moves across devices are copied (bytes and mode) before the point of no
+// return; what cannot be copied, or does not fit, refuses the commit whole.
 TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
   ScratchRoot root;
   EXPECT_TRUE(runIsolated(
@@ -151,50 +154,33 @@ TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
         EXPECT_FALSE(pathExists(d + "src"));
         EXPECT_TRUE(pathExists(d + "small"));
         EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{});
-        // A temporary that is gone, a directory or a dangling link cannot be
-        // copied: refused whole.
-        StagedChanges vanished;
-        stageChange(vanished, d + "mnt/a", ChangeKind::MoveTemporary, d + "gone");
-        EXPECT_EQ(committed(vanished), "refused: could not create /tmp/mnt/a: No such file or directory");
         mkdir((d + "srcdir").c_str(), 0755);
         symlink("nothing", (d + "dangling").c_str());
-        for (const char* source : {"srcdir", "dangling"}) {
+        writeFile(d + "huge", std::string(5 << 20, 'x'));
+        for (const auto& [source, why] : {std::pair{"gone", "No such file or directory"}, {"srcdir", "Is a directory"},
+                                          {"dangling", "No such file or directory"}, {"huge", "No space left on device"}}) {
           StagedChanges refused;
-          stageMove(refused, d + source, d + "mnt/a");
-          EXPECT_EQ(committed(refused).substr(0, 33), "refused: could not create /tmp/mn") << source;
-          EXPECT_FALSE(pathExists(d + "mnt/a")) << source;
+          // A temporary that is gone, and moves of existing files.
+          const bool temporary = *source == 'g';
+          stageChange(refused, d + "mnt/t", temporary ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, d + source);
+          EXPECT_EQ(committed(refused), std::string("refused: could not create /tmp/mnt/t: ") + why) << source;
+          EXPECT_EQ(pathExists(d + source), !temporary) << source;
+          EXPECT_EQ(readFile(d + "mnt/t"), big) << source;
+          EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{}) << source;
         }
         // The spinner: the first chunk draws "|" at once, only when asked for.
-        writeFile(d + "src", big);
         std::string copy;
         CaptureStdout();
-        EXPECT_TRUE(copyToTemporary(d + "src", d + "mnt/.installer", true, &copy));
-        std::string drawn = GetCapturedStdout();
-        ASSERT_FALSE(drawn.empty());
-        EXPECT_EQ(drawn[0], '|');
+        EXPECT_TRUE(copyToTemporary(d + "mnt/t", d + "mnt/.installer", true, &copy));
+        const std::string drawn = GetCapturedStdout();
+        EXPECT_EQ(drawn.substr(0, 1), "|");
         EXPECT_EQ(drawn.find_first_not_of("|/-\\\b"), std::string::npos);
-        EXPECT_EQ(readFile(copy), big);
         CaptureStdout();
-        EXPECT_TRUE(copyToTemporary(d + "src", d + "mnt/.installer", false, &copy));
+        EXPECT_TRUE(copyToTemporary(d + "mnt/t", d + "mnt/.installer", false, &copy));
         EXPECT_EQ(GetCapturedStdout(), "");
+        EXPECT_EQ(readFile(copy), big);
       },
       {{root.host("/tmp/mnt"), "4m"}}, root.path()));
-}
-
-TEST(Commit, ACopyThatDoesNotFitIsRefusedAndLeavesNothing) {
-  ScratchRoot root;
-  EXPECT_TRUE(runIsolated(
-      [] {
-        writeFile("/tmp/src", std::string(1 << 20, 'x'));
-        writeFile("/tmp/mnt/t", "old content", 0644);
-        StagedChanges set;
-        stageMove(set, "/tmp/src", "/tmp/mnt/t");
-        EXPECT_EQ(committed(set), "refused: could not create /tmp/mnt/t: No space left on device");
-        EXPECT_EQ(readFile("/tmp/mnt/t"), "old content");
-        EXPECT_EQ(listFolder("/tmp/mnt/.installer"), Names{});
-        EXPECT_TRUE(pathExists("/tmp/src"));
-      },
-      {{root.host("/tmp/mnt"), "64k"}}, root.path()));
 }
 
 }  // namespace
