@@ -32,6 +32,7 @@ fi
 # Some hosts cannot run 32-bit x86 programs (virtual machines without the
 # kernel's 32-bit system calls): there they run under qemu-user, registered
 # with binfmt_misc like the cross builds' emulators.
+EMULATED=()
 mkdir -p "$BUILD"
 printf 'int main(void) { return 0; }\n' | i686-linux-gnu-gcc -static -x c - -o "$BUILD/probe32"
 if ! "$BUILD/probe32" 2>/dev/null; then
@@ -47,9 +48,10 @@ if ! "$BUILD/probe32" 2>/dev/null; then
   [ -e "$BINFMT/qemu-i386" ] ||
     printf '%s\n' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' >"$BINFMT/register"
   "$BUILD/probe32" || { echo "scripts/build32.sh: 32-bit programs do not run here" >&2; exit 1; }
+  EMULATED=(-DINSTALLER_TEST_TIMEOUT=1500)
 fi
 
-cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/i686.cmake" -DINSTALLER_WERROR=ON >/dev/null
+cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/i686.cmake" -DINSTALLER_WERROR=ON "${EMULATED[@]}" >/dev/null
 cmake --build "$BUILD" -j"$(nproc)"
 # Byte 4 of an ELF file is its class: 1 for 32-bit.
 [ "$(od -An -tx1 -j4 -N1 "$BUILD/installer" | tr -d ' ')" = 01 ] || { echo "scripts/build32.sh: $BUILD/installer is not 32-bit" >&2; exit 1; }
