@@ -5,9 +5,7 @@
 #include <limits.h>
 #include <zlib.h>
 
-#include <map>
 #include <sstream>
-#include <string>
 
 #include "console/messages.h"
 #include "model/install_rules.h"
@@ -22,27 +20,27 @@ using qpk::FileEntry;
 
 const std::string kBroken = "ERROR: installation of evil-7.1 failed: broken package\n";
 
-// A package whose payload is these entry bytes compressed, cut to `keep` bytes, then `tail`.
-std::string withPayload(const std::string& plain, size_t keep = std::string::npos, const std::string& tail = "") {
-  uLongf size = compressBound(plain.size());
-  std::string compressed(size, '\0');
-  EXPECT_EQ(Z_OK, compress2(reinterpret_cast<Bytef*>(compressed.data()), &size,
-                            reinterpret_cast<const Bytef*>(plain.data()), plain.size(), 6));
-  compressed.resize(size);
+// A package "evil" whose payload part is these bytes.
+std::string withPayload(const std::string& payload) {
   qpk::PartWriter writer;
   writer.part(PartHeader, qpk::encodeHeader("evil", 0x07016600, 0, 0, true));
-  writer.part(PartFiles, compressed.substr(0, keep) + tail);
+  writer.part(PartFiles, payload);
   return writer.finish();
 }
 
-// The inflated entry sequence the builder makes for these files.
+// The inflated entry sequence the builder makes for these files, and back.
 std::string plainEntries(const std::vector<FileEntry>& files) {
   std::string compressed = qpk::encodePayload(files, 6), plain(1 << 20, '\0');
   uLongf n = plain.size();
   EXPECT_EQ(Z_OK, uncompress(reinterpret_cast<Bytef*>(plain.data()), &n,
                              reinterpret_cast<const Bytef*>(compressed.data()), compressed.size()));
-  plain.resize(n);
-  return plain;
+  return plain.substr(0, n);
+}
+std::string compressed(const std::string& plain) {
+  uLongf size = compressBound(plain.size());
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(plain.data()), plain.size());
+  return out.substr(0, size);
 }
 
 // Reads a package as the stream installer does and unpacks it; the reader stays on the payload part.
@@ -56,17 +54,14 @@ struct Unpack {
     EXPECT_EQ(PartFiles, reader.partType());
     ok = unpackFiles(package, staged, reader);
     setConsoleStream(nullptr);
-    std::istringstream lines(console.str());
-    for (std::string line; std::getline(lines, line);) {  // the errors printed, without the progress line
-      if (line.find("ERROR: ") != std::string::npos) errors += line.substr(line.find("ERROR: ")) + "\n";
-    }
+    errors = console.str().substr(std::min(console.str().find("ERROR: "), console.str().size()));
   }
   std::stringbuf source;
   PackageReader reader;
   Package package;
   StagedChanges staged;
   std::ostringstream console;
-  std::string errors;
+  std::string errors;  // from the first error on
   bool ok = false;
 };
 
@@ -114,8 +109,7 @@ TEST(Payload, WhatEachPayloadStages) {
       EXPECT_EQ(PartSignature, u.reader.nextPart());
       EXPECT_TRUE(verifySignature(u.package, u.reader, nullptr));
     }
-    Unpack empty(withPayload(""));  // an empty payload part
-    EXPECT_TRUE(empty.ok);
+    EXPECT_TRUE(Unpack(withPayload("")).ok);  // an empty payload part
   }));
 }
 
@@ -142,7 +136,7 @@ TEST(Payload, UnsafePathsMakeThePackageBrokenBeforeAnythingIsWritten) {
       const char* problem = "";
       const std::string target = installedPath("/", path, &problem);
       EXPECT_EQ(expected, target.empty() ? problem : target) << path;
-      Unpack u(withPayload(plainEntries({FileEntry{path, "owned"}})));
+      Unpack u(withPayload(qpk::encodePayload({FileEntry{path, "owned"}}, 6)));
       EXPECT_EQ(!target.empty(), u.ok) << path;
       EXPECT_EQ(target.empty() ? kBroken : "", u.errors) << path;
       EXPECT_EQ(target.empty() ? FileSet{} : FileSet{target}, u.package.files) << path;
@@ -163,21 +157,21 @@ TEST(Payload, CutPayloads) {
     const std::string one = plainEntries({FileEntry{"/bin/one", "first file"}});
     const std::string both = plainEntries({FileEntry{"/bin/one", "first file"}, FileEntry{"/bin/two", noise(20000)}});
     ASSERT_EQ(one, both.substr(0, one.size()));
-    const std::string whole = withPayload(both);
+    const std::string whole = compressed(both);
     std::string corrupt = whole;
     corrupt[corrupt.size() / 2] ^= 0x55;
     corrupt[corrupt.size() / 2 + 1] ^= 0x55;
     const std::pair<std::string, bool> rows[] = {
-        {withPayload(one), true},           {withPayload(both.substr(0, one.size() + 12)), true},
-        {withPayload(both.substr(0, one.size() + 33)), false}, {withPayload(both.substr(0, one.size() + 138)), false},
-        {withPayload(both.substr(0, both.size() - 1)), false}, {withPayload(both, whole.size() / 2 - 14), false},
-        {corrupt, false},                   {withPayload(both, std::string::npos, std::string(100, '\x7f')), true},
+        {compressed(one), true},  {compressed(both.substr(0, one.size() + 12)), true},
+        {compressed(both.substr(0, one.size() + 33)), false}, {compressed(both.substr(0, one.size() + 138)), false},
+        {compressed(both.substr(0, both.size() - 1)), false}, {whole.substr(0, whole.size() / 2), false},
+        {corrupt, false},         {whole + std::string(100, '\x7f'), true},
     };
-    for (const auto& [bytes, complete] : rows) {
-      Unpack u(bytes);
-      EXPECT_EQ(complete, u.ok) << bytes.size();
-      EXPECT_EQ(complete ? "" : kBroken, u.errors) << bytes.size();
-      EXPECT_EQ("first file", stagedView(u.staged)["/flash/bin/one"]) << bytes.size();
+    for (const auto& [payload, complete] : rows) {
+      Unpack u(withPayload(payload));
+      EXPECT_EQ(complete, u.ok) << payload.size();
+      EXPECT_EQ(complete ? "" : kBroken, u.errors) << payload.size();
+      EXPECT_EQ("first file", stagedView(u.staged)["/flash/bin/one"]) << payload.size();
     }
   }));
 }
