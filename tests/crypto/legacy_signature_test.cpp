@@ -63,29 +63,21 @@ TEST(LegacySignature, KnownAnswers) {
 TEST(LegacySigner, KeyPairsSignaturesAndNonces) {
   JsonValue file;
   ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));
-  const uint8_t base[32] = {9};
   for (const char* name : {"key", "other_key"}) {
     const JsonValue& key = file[name];
-    std::vector<uint8_t> seed = fromHex(key["seed_hex"].text), clamped = fromHex(key["clamped_scalar_hex"].text);
-    uint8_t secret[32], publicKey[32], u[32];
-    montgomeryMultiply(u, clamped.data(), base);
-    EXPECT_EQ(key["public_hex"].text, toHex(u, 32)) << name;
+    std::vector<uint8_t> seed = fromHex(key["seed_hex"].text);
+    uint8_t secret[32], publicKey[32];
     ASSERT_TRUE(qpk::makeLegacyKeyPair(seed.data(), secret, publicKey)) << name;
     EXPECT_EQ(key["secret_scalar_hex"].text, toHex(secret, 32)) << name;
     EXPECT_EQ(key["public_hex"].text, toHex(publicKey, 32)) << name;
-    montgomeryMultiply(u, secret, base);
-    EXPECT_EQ(key["public_hex"].text, toHex(u, 32)) << name;
-    for (int i = 0; i < 4; ++i) {
-      uint8_t digest[20], a[68], b[68];
-      for (int j = 0; j < 20; ++j) digest[j] = static_cast<uint8_t>(i * 31 + j * 7);
-      ASSERT_TRUE(qpk::legacySign(digest, secret, a));
-      ASSERT_TRUE(qpk::legacySign(digest, secret, b));
-      EXPECT_TRUE(verifyLegacySignature(digest, a, publicKey));
-      EXPECT_TRUE(verifyLegacySignature(digest, b, publicKey));
-      EXPECT_NE(0, std::memcmp(a + 20, b + 20, 16)) << "the same r twice means the same nonce";
-      digest[19] ^= 1;
-      EXPECT_FALSE(verifyLegacySignature(digest, a, publicKey));
-    }
+    uint8_t digest[20], a[68], b[68];
+    for (int j = 0; j < 20; ++j) digest[j] = static_cast<uint8_t>(j * 7 + name[0]);
+    ASSERT_TRUE(qpk::legacySign(digest, secret, a));
+    ASSERT_TRUE(qpk::legacySign(digest, secret, b));
+    EXPECT_TRUE(verifyLegacySignature(digest, a, publicKey) && verifyLegacySignature(digest, b, publicKey)) << name;
+    EXPECT_NE(0, std::memcmp(a + 20, b + 20, 16)) << "the same r twice means the same nonce";
+    digest[19] ^= 1;
+    EXPECT_FALSE(verifyLegacySignature(digest, a, publicKey));
   }
   // The other parity of a good secret (l - a'), zero and l itself cannot sign.
   std::vector<uint8_t> order = fromHex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
