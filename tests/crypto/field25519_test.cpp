@@ -31,14 +31,10 @@ std::vector<std::array<uint8_t, 32>> testValues() {
 
 TEST(Field25519, MatchesBigNumbers) {
   BN_CTX* ctx = BN_CTX_new();
-  BIGNUM *p = BN_new(), *invertExponent = BN_new(), *powExponent = BN_new(), *e = BN_new();
-  BN_set_bit(p, 255);
-  BN_sub_word(p, 19);
-  BN_copy(invertExponent, p);
-  BN_sub_word(invertExponent, 2);
-  BN_copy(powExponent, p);
-  BN_sub_word(powExponent, 5);
-  BN_rshift(powExponent, powExponent, 3);
+  BIGNUM *p = nullptr, *invertExponent = nullptr, *powExponent = nullptr, *e = BN_new();  // p, p - 2, (p - 5) / 8
+  BN_hex2bn(&p, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed");
+  BN_hex2bn(&invertExponent, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeb");
+  BN_hex2bn(&powExponent, "0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffd");
   const auto values = testValues();
   for (size_t i = 0; i < values.size(); ++i) {
     const uint8_t* a = values[i].data();
