@@ -30,7 +30,7 @@ TEST(Digest, KnownAnswersInPiecesAndReuseAfterFinal) {
 
 // Only a plain decimal that fits 32 bits sets a minimum; any value but "0" flags.
 TEST(SystemInfo, MinimumVersionAndFlaggedStateFromTheEnvironment) {
-  const std::pair<const char*, Version> minimums[] = {{nullptr, 0}, {"4294967295", 0xFFFFFFFFu}, {"17", 17}, {"", 0},
+  const std::pair<const char*, Version> minimums[] = {{nullptr, 0}, {"4294967295", 0xFFFFFFFFu}, {"107", 107}, {"", 0},
                                                       {"6.46", 0},  {"-1", 0}, {"12x", 0}, {"4294967296", 0}};
   for (const auto& [text, expected] : minimums) {
     text ? setenv("minversion", text, 1) : unsetenv("minversion");
