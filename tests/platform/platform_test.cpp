@@ -10,7 +10,6 @@
 
 namespace {
 
-// Known answers fed in pieces of 4093 bytes; a digest starts afresh after final.
 template <typename Digest>
 std::string digestOf(Digest& digest, const std::string& data) {
   for (size_t i = 0; i < data.size(); i += 4093) digest.update(data.data() + i, std::min<size_t>(4093, data.size() - i));
@@ -19,6 +18,7 @@ std::string digestOf(Digest& digest, const std::string& data) {
   return toHex(out, sizeof out);
 }
 
+// Known answers fed in pieces of 4093 bytes; a digest starts afresh after final.
 TEST(Digest, KnownAnswersInPiecesAndReuseAfterFinal) {
   SHA1 sha1;
   EXPECT_EQ("a9993e364706816aba3e25717850c26c9cd0d89d", digestOf(sha1, "abc"));
@@ -45,22 +45,11 @@ TEST(SystemInfo, MinimumVersionAndFlaggedStateFromTheEnvironment) {
   unsetenv("flagged");
 }
 
-// Standard input through a small block: a pipe answers -1 to every seek and does not move; a file reads from
-// the block and straight, puts back across a refill, and seeks in and beyond the block.
-TEST(FdStreamBuffer, PipeCannotSeekAFileReadsPutsBackAndSeeks) {
-  std::string data(1000, '\0');
+// Standard input from a file, through a small block: reads from the block and straight, puts back across a
+// refill, and seeks in and beyond the block. (A pipe's reads are those of every run from standard input.)
+TEST(FdStreamBuffer, RegularFileReadsPutsBackAndSeeks) {
+  std::string data(1000, '\0'), got(1000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
-  int fds[2];
-  ASSERT_EQ(0, ::pipe(fds));
-  ASSERT_EQ(13, ::write(fds[1], data.data(), 13));
-  ::close(fds[1]);
-  FdStreamBuffer pipe(fds[0], 64);
-  std::string got(1000, '\0');
-  EXPECT_EQ(10, pipe.sgetn(got.data(), 10));
-  EXPECT_EQ(std::streampos(-1), pipe.pubseekoff(0, std::ios_base::cur, std::ios_base::in));
-  EXPECT_EQ(3, pipe.sgetn(got.data() + 10, 10));
-  EXPECT_EQ(data.substr(0, 13), got.substr(0, 13));
-  ::close(fds[0]);
   char path[] = "/tmp/fdbufXXXXXX";
   const int fd = ::mkstemp(path);
   ::unlink(path);
