@@ -16,6 +16,11 @@ PackageInfo package(const std::string& name, Version version, std::vector<Relati
   return p;
 }
 
+PackageInfo with(PackageInfo p, std::vector<Relation> conflicts) {
+  p.conflicts = std::move(conflicts);
+  return p;
+}
+
 PackageInfo bundleOf(const std::string& name, Version version, std::vector<PackageInfo> members) {
   PackageInfo bundle = package(name, version);
   bundle.isBundle = true;
@@ -56,29 +61,22 @@ TEST(Satisfies, BoundsAndProvisionRanges) {
   EXPECT_TRUE(providesMatch(bounded, Relation{"feature", 5, 0, 0}));
 }
 
-// Dependencies and conflicts through provisions and bundle members; placeholders never conflict.
+// Dependencies and conflicts through provisions and bundle members, one way only; placeholders (version and
+// build time 0xFFFFFFFF) never conflict, either way round.
 TEST(Relations, DependsOnAndConflictsWith) {
-  PackageInfo app = package("app", V(1, 0));
+  PackageInfo app = package("app", V(1, 0)), a = package("a", V(1, 0)), member = package("wireless", V(6, 46));
   app.dependencies.push_back({"lib", V(2, 0), 0, 0});
-  EXPECT_TRUE(dependsOn(app, package("lib", V(2, 1))));
-  EXPECT_FALSE(dependsOn(package("lib", V(2, 1)), app));
+  a.conflicts.push_back({"b", 0, 0, 0});
+  member.conflicts.push_back({"legacy", 0, 0, 0});
   EXPECT_TRUE(dependsOn(app, package("altlib", V(1, 0), {{"lib", V(2, 0), 0, 0}})));
   EXPECT_TRUE(dependsOn(app, bundleOf("system", V(6, 46), {package("dhcp", V(6, 46)), package("lib", V(2, 0))})));
-  PackageInfo a = package("a", V(1, 0));
-  a.conflicts.push_back({"b", 0, V(2, 0), 0});
-  EXPECT_TRUE(conflictsWith(a, package("b", V(2, 0))));
-  EXPECT_FALSE(conflictsWith(package("b", V(2, 0)), a));  // not symmetric
+  EXPECT_FALSE(dependsOn(package("lib", V(2, 1)), app));
+  EXPECT_FALSE(conflictsWith(package("b", V(2, 0)), a));
   EXPECT_TRUE(conflictsWith(a, package("c", V(1, 0), {{"b", V(1, 0), 0, 0}})));
-  // Placeholders (version and build time 0xFFFFFFFF) never conflict, either way round.
-  a.conflicts = {{"b", 0, 0, 0}};
   EXPECT_FALSE(conflictsWith(a, package("b", 0xFFFFFFFFu, {}, 0xFFFFFFFFu)));
   EXPECT_TRUE(conflictsWith(a, package("b", 0xFFFFFFFFu)));
-  PackageInfo holder = package("a", 0xFFFFFFFFu, {}, 0xFFFFFFFFu);
-  holder.conflicts = a.conflicts;
-  EXPECT_FALSE(conflictsWith(holder, package("b", V(1, 0))));
+  EXPECT_FALSE(conflictsWith(with(package("a", 0xFFFFFFFFu, {}, 0xFFFFFFFFu), a.conflicts), package("b", V(1, 0))));
   EXPECT_TRUE(conflictsWith(package("dhcp", V(6, 40)), bundleOf("system", V(6, 46), {package("dhcp", V(6, 46))})));
-  PackageInfo member = package("wireless", V(6, 46));
-  member.conflicts.push_back({"legacy", 0, 0, 0});
   EXPECT_TRUE(conflictsWith(bundleOf("extras", V(6, 46), {member}), package("legacy", V(1, 0))));
   EXPECT_FALSE(conflictsWith(bundleOf("extras", V(6, 46), {member}), package("modern", V(1, 0))));
 }
