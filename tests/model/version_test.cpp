@@ -15,7 +15,6 @@ TEST(VersionText, WorkedValuesAndTheirParse) {
     EXPECT_TRUE(parseVersionText(text, &parsed)) << text;
     EXPECT_EQ(version, parsed) << text;
   }
-  // Types without a name print without a separator and are never parsed back.
   EXPECT_EQ("6.469", versionText(0x062E0009));
   EXPECT_EQ("3.22", versionText(0x03160000));
   EXPECT_EQ("255.255255", versionText(0xFFFFFFFF));
