@@ -29,7 +29,6 @@ struct Row {
   std::map<std::string, std::string> env = {};
   int status = 0;
   std::string out = {};                 // the whole plain output
-  std::string raw = {};                 // when given, the whole output as written
   std::optional<Tree> flash = {};       // the whole flash tree after the run; unset: as before it
   Tree also = {};                       // other router paths -> bytes (kGone: absent)
   std::optional<std::string> log = {};  // the whole post-install log; unset: the old log, then the messages
@@ -107,9 +106,6 @@ inline void play(const Row& row) {
     const RunResult run = root.run(row.args, row.env, row.input);
     EXPECT_EQ(run.status, row.status) << row.what;
     EXPECT_EQ(run.outPlain, row.out) << row.what;
-    if (!row.raw.empty()) {
-      EXPECT_EQ(run.out, row.raw) << row.what;
-    }
     EXPECT_EQ(differences(row.flash.value_or(before), flashTree(root)), std::vector<std::string>{}) << row.what;
     for (const auto& [path, bytes] : row.also) EXPECT_EQ(root.exists(path) ? root.read(path) : kGone, bytes) << path;
     // Every message of the run joins the log; the resumption line is no message.
