@@ -80,11 +80,6 @@ TEST(UpgradeRun, Scenarios) {
        .uploads = {{"s.qpk", suite11}}, .out = "enabled a-1.1\ninstalled suite-1.1\n",
        .flash = entry("a", "1.1", {{"/x/a/bin/a", "a"}}, {{"bundle", "suite\n"}}) + imaged("suite", suite11) + kMarker +
                 entry("c", "1.1", {{"/bin/c", "c"}}, {{"bundle", "suite\n"}, {"enabled", "user\n"}})},
-      // A resumed run counts an equal version as installed, with the user's choice in the label.
-      {.what = "reinstalling", .first = {base()[0], {"a.qpk", alpha10}}, .setup = {{"/flash/var/pdb/alpha/disabled", "user\n"}},
-       .uploads = {{"a.qpk", alpha10}}, .args = {"--reinstall"},
-       .out = "\nResuming upgrade...\ninstalled (disabled) alpha-1.0\ninstalled alpha-1.0\n"},
-      // A payload path the commit could not create ends the run before any change.
       {.what = "a file in the way", .setup = {{"/flash/etc", "in the way"}},
        .uploads = {{"a.qpk", pack("alpha", "1.0", {{"/bin/alpha", "a"}, {"/etc/config", "x"}})}}, .status = 28,
        .out = "ERROR: upgrade failed: could not create /flash/etc/config: Not a directory\n"},

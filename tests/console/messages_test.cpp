@@ -65,14 +65,6 @@ TEST_F(Messages, EachStepByteForByte) {
                                       "WARNING: can not enable foo", "ERROR: can not disable", "enabled foo"}));
 }
 
-// Quiet mode prints and records nothing.
-TEST_F(Messages, Quiet) {
-  Repository::instance().quiet = true;
-  for (const auto& each : kSteps) each.step();
-  EXPECT_EQ(out_.str() + Repository::instance().progressLine, "");
-  EXPECT_TRUE(Repository::instance().logLines.empty());
-}
-
 TEST_F(Messages, WriteFailuresByErrnoAndMembersByTheirBundle) {
   Package p("foo");
   p.version = makeVersion(1, 2, Final, 3);

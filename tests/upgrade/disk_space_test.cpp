@@ -12,13 +12,10 @@ namespace {
 
 constexpr int64_t kBlock = 4096, kReserve = 32768;
 
-struct Change {
-  char kind;  // 'M' a move of a temporary, 'E' of an existing file, 'R' a removal, 'L' a link
-  std::string target, data;
-};
-
-// Each case: mounts, files written first, staged changes; the verdict and both margins.
+// Each case: mounts, files written first, staged changes (kind, target, source or link text: 'M' a move of a
+// temporary, 'E' of an existing file, 'R' a removal, 'L' a link); the verdict and both margins.
 TEST(DiskSpace, Margins) {
+  using Change = std::tuple<char, std::string, std::string>;
   const auto blocks = [](int64_t count, int64_t extra = 0) { return std::string(count * kBlock + extra, 'x'); };
   const std::vector<std::pair<std::string, std::string>> small = {{"/flash", "400k"}};  // 100 blocks, no "/flash/boot"
   const struct {
@@ -58,11 +55,10 @@ TEST(DiskSpace, Margins) {
         makeDirectories(parentDirectory(path));
         writeFile(path, bytes);
       }
-      for (const Change& change : c.changes) {
-        if (change.kind == 'R') stageRemoval(staged, change.target);
-        else if (change.kind == 'L') stageSymlink(staged, change.data, change.target);
-        else if (change.kind == 'M') stageChange(staged, change.target, ChangeKind::MoveTemporary, change.data);
-        else stageChange(staged, change.target, ChangeKind::MoveExisting, change.data);
+      for (const auto& [kind, target, data] : c.changes) {
+        if (kind == 'R') stageRemoval(staged, target);
+        else if (kind == 'L') stageSymlink(staged, data, target);
+        else stageChange(staged, target, kind == 'M' ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, data);
       }
       int64_t boot = 0, flash = 0;
       EXPECT_EQ(checkDiskSpace(staged, &boot, &flash), c.ok) << c.what;
