@@ -12,19 +12,6 @@
 
 namespace {
 
-class Messages : public ::testing::Test {
- protected:
-  Messages() {
-    Repository::instance().reset();
-    setConsoleStream(&out_);
-  }
-  ~Messages() override {
-    setConsoleStream(nullptr);
-    Repository::instance().reset();
-  }
-  std::ostringstream out_;
-};
-
 const std::string kHide = "\x1b[?25l\r", kShow = "\r\x1b[?25h";
 
 // Each step, what it writes, and the progress line after it.
@@ -50,22 +37,18 @@ const struct {
     {[] { printInfo("enabled %s", "foo"); }, kHide + std::string(15, ' ') + kShow + "enabled foo\n", ""},
 };
 
-TEST_F(Messages, EachStepByteForByte) {
+// After the steps, write failures by errno, and a member named by its bundle.
+TEST(Messages, EachStepByteForByte) {
   Repository& repository = Repository::instance();
+  repository.reset();
+  std::ostringstream out;
+  setConsoleStream(&out);
   for (const auto& [step, written, progress] : kSteps) {
     step();
-    EXPECT_EQ(out_.str(), written);
-    out_.str("");
+    EXPECT_EQ(out.str(), written);
+    out.str("");
     EXPECT_EQ(repository.progressLine, progress) << written;
   }
-  // The log holds the messages as printed, without the progress line.
-  EXPECT_EQ(repository.logLines,
-            (std::vector<std::string>{"WARNING: could not open repo", "ERROR: broken package foo-1.0", "installed foo-1.0",
-                                      "WARNING: " + std::string(255, 'x'), std::string(255, 'z'),
-                                      "WARNING: can not enable foo", "ERROR: can not disable", "enabled foo"}));
-}
-
-TEST_F(Messages, WriteFailuresByErrnoAndMembersByTheirBundle) {
   Package p("foo");
   p.version = makeVersion(1, 2, Final, 3);
   for (int error : {ENOSPC, EIO, EACCES}) {
@@ -74,11 +57,17 @@ TEST_F(Messages, WriteFailuresByErrnoAndMembersByTheirBundle) {
   }
   p.bundle = Relation{"system", makeVersion(6, 46, Final, 1), makeVersion(6, 46, Final, 1), 0};
   reportBrokenPackage(p);
-  EXPECT_EQ(Repository::instance().logLines,
-            (std::vector<std::string>{"ERROR: installation of foo-1.2.3 failed: disk is too small",
+  setConsoleStream(nullptr);
+  // The log holds the messages as printed, without the progress line.
+  EXPECT_EQ(repository.logLines,
+            (std::vector<std::string>{"WARNING: could not open repo", "ERROR: broken package foo-1.0", "installed foo-1.0",
+                                      "WARNING: " + std::string(255, 'x'), std::string(255, 'z'),
+                                      "WARNING: can not enable foo", "ERROR: can not disable", "enabled foo",
+                                      "ERROR: installation of foo-1.2.3 failed: disk is too small",
                                       "ERROR: installation of foo-1.2.3 failed: disk error",
                                       "ERROR: installation of foo-1.2.3 failed: could not create /flash/foo/bin: Permission denied",
                                       "ERROR: installation of system-6.46.1 failed: broken package"}));
+  repository.reset();
 }
 
 }  // namespace
