@@ -5,34 +5,6 @@ using namespace scenario;
 
 namespace {
 
-// "--commit" and "--cancel" come before the root and other words. A move whose source is gone refuses the
-// whole manifest; a cancel deletes it with its temporaries (a safe run's), and finds nothing the second time.
-TEST(CommitMode, CommitsTheManifestWholeOrNotAtAllOrCancelsIt) {
-  ScratchRoot s;
-  s.write("/ram/.installer/tmpAAAAAA", "new a", 0755);
-  s.write("/flash/.installer/tmpBBBBBB", "new b");
-  s.write("/rw/pckg/.download/p.qpk", "package");
-  s.write("/flash/var/pdb/gone/version", "1");
-  s.write("/ram/MANIFEST",
-          "M /flash/a /ram/.installer/tmpAAAAAA\nM /flash/sub/b /flash/.installer/tmpBBBBBB\nL /flash/link /flash/a\n"
-          "M /flash/var/pdb/p/image /rw/pckg/.download/p.qpk\nU /flash/var/pdb/gone/\nX ignored line\n"
-          "M /flash/missing /ram/.installer/tmpNOPE00\n");
-  const Tree before = flashTree(s);
-  RunResult r = s.runChrooted({"-r", "/missing", "--commit", "--bogus"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "finishing install... \b \nERROR: commit failed: could not move /ram/.installer/tmpNOPE00: "
-                   "No such file or directory\n");
-  EXPECT_EQ(flashTree(s), before);
-  for (const char* again : {"--bogus", "--cancel"}) {
-    r = s.runChrooted({"-r", "/missing", "--cancel", again});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out + r.err, "");
-    EXPECT_EQ(s.list("/ram"), std::vector<std::string>{});
-    EXPECT_EQ(flashTree(s), (Tree{{"/flash/var/pdb/gone/version", "1"}}));
-  }
-  EXPECT_EQ(s.read("/rw/pckg/.download/p.qpk"), "package");
-}
-
 // A static post-commit program that leaves its name, word count and working folder.
 std::string postCommitProgram() {
   ScratchRoot scratch;
@@ -48,8 +20,9 @@ std::string postCommitProgram() {
   return readFile(program);
 }
 
-// The post-commit program runs after a committed upgrade only, not after "--safe" and its "--commit".
-TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
+// "--safe" only stages; "--cancel" (before the root and other words) leaves everything as before, "--commit"
+// lands it. The post-commit program runs after a committed upgrade only, not after "--safe" and its "--commit".
+TEST(SafeMode, CancelOrCommitAndThePostCommitProgram) {
   const std::string varn = postCommitProgram();
   const auto place = [&](ScratchRoot& root) { root.write("/flash/bin/varn", varn, 0755); };
   const std::string alpha = pack("alpha", "1.0", {{"/bin/alpha", "a"}});
@@ -57,12 +30,22 @@ TEST(UpgradeRun, SafeCommitAndThePostCommitProgram) {
   ScratchRoot root;
   place(root);
   upload(root, "alpha.qpk", alpha);
-  EXPECT_EQ(root.run({"--safe"}).outPlain, "installed alpha-1.0\n");
-  Tree waiting = flashTree(root);  // the temporaries wait on flash, where there is room
-  std::erase_if(waiting, [](const auto& entry) { return entry.first.rfind("/flash/.installer/", 0) == 0; });
-  EXPECT_EQ(waiting, (Tree{{"/flash/bin/varn", varn}}));
-  const RunResult commit = root.runChrooted({"--commit"});
-  EXPECT_EQ(commit.out + commit.err, "finishing install... \b \n");
+  const State before = snapshot(root);
+  const auto safeRun = [&] {
+    EXPECT_EQ(root.run({"--safe"}).outPlain, "installed alpha-1.0\n");
+    Tree waiting = flashTree(root);  // the temporaries wait on flash, where there is room
+    std::erase_if(waiting, [](const auto& entry) { return entry.first.rfind("/flash/.installer/", 0) == 0; });
+    EXPECT_EQ(waiting, (Tree{{"/flash/bin/varn", varn}}));
+  };
+  safeRun();
+  RunResult r = root.runChrooted({"-r", "/missing", "--cancel", "--bogus"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  EXPECT_EQ(differences(before, snapshot(root)), std::vector<std::string>{});
+  safeRun();
+  r = root.runChrooted({"-r", "/missing", "--commit", "--bogus"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "finishing install... \b \n");
   EXPECT_EQ(differences(flashTree(root), installed), std::vector<std::string>{});
   play({.what = "committed at once", .uploads = {{"alpha.qpk", alpha}}, .out = "installed alpha-1.0\n",
         .flash = installed + Tree{{"/flash/varn-ran", "varn 1 /\n"}}, .prepare = place});

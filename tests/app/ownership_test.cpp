@@ -75,7 +75,6 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
       {buildBundle(bundle("suite", "1.0", {S("suite", "1.0", {{"/bin/s", "s"}})})), broken("suite-1.0"), 2},
       {buildBundle(bundle("suite", "1.0", {S("fine", "1.0", {{"/bin/f", "f"}}), S("bad/name", "1.0")})), broken("suite-1.0"), 2},
   };
-  // Package names the database cannot hold.
   for (std::string name : {"", "..", ".", "a b", "tab\tname", "ctl\x01", ".hidden", "image"})
     rows.push_back({withFile(name, "/bin/x"), broken(name + "-1.0")});
   for (const auto& [bytes, line, status, uploadLine] : rows) {

@@ -56,7 +56,6 @@ Spec with(Spec s, const Change& change) {
 // Changes for with().
 inline auto needs(const char* name) { return [name](auto& s) { s.dependencies.push_back(relation(name)); }; }
 inline auto provides(const char* name) { return [name](auto& s) { s.provides.push_back(relation(name)); }; }
-inline auto conflicting(const char* name) { return [name](auto& s) { s.conflicts.push_back(relation(name)); }; }
 inline auto withBlob(const std::string& bytes) { return [bytes](auto& s) { s.blob = bytes; }; }
 inline auto listing(const std::vector<Relation>& members) { return [members](qpk::BundleSpec& b) { b.memberList = members; }; }
 inline std::string pack(const std::string& name, const char* versionText, const Tree& files = {}) {

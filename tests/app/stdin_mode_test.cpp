@@ -42,11 +42,6 @@ TEST(StandardInput, Scenarios) {
       {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
        .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
        .flash = changed},
-      {.what = "a conflicting package goes in disabled",
-       .first = {{"f.qpk", build(with(S("first", "1.0", {{"/bin/first", "1"}}), conflicting("second")))}},
-       .input = pack("second", "1.0", {{"/bin/second", "2"}}),
-       .flash = entry("first", "1.0", {{"/bin/first", "1"}}, {{"conflicts", "second 0 0\n"}}) + kMarker +
-                entry("second", "1.0", {{"/x/second/bin/second", "2"}}, {{"disabled", "auto\n"}})},
       {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recorded}},
        .input = build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) {
          s.magic = UnrecordedMagic;
