@@ -15,10 +15,7 @@ namespace {
 const std::string kHide = "\x1b[?25l\r", kShow = "\r\x1b[?25h";
 
 // Each step, what it writes, and the progress line after it.
-const struct {
-  std::function<void()> step;
-  std::string written, progress;
-} kSteps[] = {
+const std::tuple<std::function<void()>, std::string, std::string> kSteps[] = {
     {[] { printWarning("could not open repo"); }, "WARNING: could not open repo\n", ""},
     {[] { printError("broken package %s", "foo-1.0"); }, "ERROR: broken package foo-1.0\n", ""},
     {[] { printInfo("installed %s", "foo-1.0"); }, "installed foo-1.0\n", ""},
