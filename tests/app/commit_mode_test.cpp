@@ -65,7 +65,6 @@ TEST(RunStart, Invocations) {
       // Unknown and incomplete words; quiet mode does not silence the usage line.
       {{"-r", "@", "-q", "-r"}, {}, 0, kUsage, ""},
       {{"-r", "@", "--month"}, {}, 0, kUsage, ""},
-      {{"-r", "@", "--safe", "--cleanupx"}, {}, 0, kUsage, ""},
       {{"--bogus", "--commit"}, {}, 0, kUsage, ""},
       // The resumption line comes as the word is read, before any refusal.
       {{"-r", "@", "--reinstall", "--bogus"}, {}, 0, kResuming + kUsage, ""},

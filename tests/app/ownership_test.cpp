@@ -44,39 +44,35 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   const std::string unsealed = stream({{PartBundleHeader, qpk::encodeHeader("suite", version("1.0"), 1000, 0, true)},
                                        {PartBlob, "b"}, {0, withFile("one", "/bin/one").substr(8)}, {PartNote, "inserted"},
                                        {PartText24, "inserted"}, {0, withFile("two", "/bin/two").substr(8)}});
-  const std::string members = buildBundle(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})})).substr(8);
-  const std::string header = qpk::encodeHeader("bun", version("1.0"), 1000, 0, true);
+  const qpk::BundleSpec bun = bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})});
+  const std::string members = buildBundle(bun).substr(8), header = qpk::encodeHeader("bun", version("1.0"), 1000, 0, true);
   const std::string x = qpk::encodeRelations({relation("x")});
-  const qpk::BundleSpec listed =
-      with(bundle("bun", "1.0", {S("a", "1.0", {{"/bin/a", "a"}})}), listing({relation("a"), relation("z")}));
-  struct Refusal {
-    std::string bytes, line;
-    int pipedStatus = 1;
-    std::string uploadLine = "";  // when the scan of the upload refuses it: "broken package up.qpk"
-  };
-  std::vector<Refusal> rows = {
-      {unsealed, broken("suite-1.0"), 2},
+  const std::string listed = buildBundle(with(bun, listing({relation("a"), relation("z")}))).substr(8);
+  // Bytes, the error line, the status piped, and the line when the scan refuses the upload.
+  std::vector<std::tuple<std::string, std::string, int, std::string>> rows = {
+      {unsealed, broken("suite-1.0"), 2, ""},
       // Bundle streams that go on with something else after the members, or break off.
-      {stream({{0, members}, {PartProvides, x}}), broken("bun-1.0"), 2},
-      {stream({{0, buildBundle(listed).substr(8)}, {PartProvides, x}}), broken("bun-1.0"), 2},
-      {stream({{PartBundleHeader, header}, {PartDependencies, x}, {0, members.substr(6 + 36)}}), broken("bun-1.0")},
+      {stream({{0, members}, {PartProvides, x}}), broken("bun-1.0"), 2, ""},
+      {stream({{0, listed}, {PartProvides, x}}), broken("bun-1.0"), 2, ""},
+      {stream({{PartBundleHeader, header}, {PartDependencies, x}, {0, members.substr(6 + 36)}}), broken("bun-1.0"), 1, ""},
       {stream({{PartBundleHeader, header}, {PartBlob, "b"}}), broken("bun-1.0"), 3, "broken package up.qpk"},
       {stream({{PartBundleHeader, header}, {PartBlob, "b"},
                {PartBundleMembers, qpk::encodeRelations({relation("a"), relation("b")}).substr(0, 40)}}),
        broken("bun-1.0"), 2, "broken package up.qpk"},
       {buildBundle(bundle("suite", "1.0", {S("one", "1.0", {{"/bin/one", "1"}})}, std::nullopt)),
-       "installation of suite-1.0 failed: a bundle without a blob cannot be kept"},
+       "installation of suite-1.0 failed: a bundle without a blob cannot be kept", 1, ""},
       {build(with(S("state", "1.0", {{"/bin/s", "s"}}), [](auto& s) { s.flags = kFlagStateOnly; })),
-       "installation of state-1.0 failed: a state-only package without a blob cannot be kept"},
+       "installation of state-1.0 failed: a state-only package without a blob cannot be kept", 1, ""},
       // A payload path into the database; a relation name the database cannot hold.
-      {withFile("evil", "/var/./pdb/base/image/readme"), broken("evil-1.0")},
-      {build(with(S("good", "1.0", {{"/bin/x", "x"}}), provides("two words"))), broken("good-1.0")},
+      {withFile("evil", "/var/./pdb/base/image/readme"), broken("evil-1.0"), 1, ""},
+      {build(with(S("good", "1.0", {{"/bin/x", "x"}}), provides("two words"))), broken("good-1.0"), 1, ""},
       // A member named like its bundle, or badly: labelled by the bundle.
-      {buildBundle(bundle("suite", "1.0", {S("suite", "1.0", {{"/bin/s", "s"}})})), broken("suite-1.0"), 2},
-      {buildBundle(bundle("suite", "1.0", {S("fine", "1.0", {{"/bin/f", "f"}}), S("bad/name", "1.0")})), broken("suite-1.0"), 2},
+      {buildBundle(bundle("suite", "1.0", {S("suite", "1.0", {{"/bin/s", "s"}})})), broken("suite-1.0"), 2, ""},
+      {buildBundle(bundle("suite", "1.0", {S("fine", "1.0", {{"/bin/f", "f"}}), S("bad/name", "1.0")})),
+       broken("suite-1.0"), 2, ""},
   };
   for (std::string name : {"", "..", ".", "a b", "tab\tname", "ctl\x01", ".hidden", "image"})
-    rows.push_back({withFile(name, "/bin/x"), broken(name + "-1.0")});
+    rows.push_back({withFile(name, "/bin/x"), broken(name + "-1.0"), 1, ""});
   for (const auto& [bytes, line, status, uploadLine] : rows) {
     play({.what = line.c_str(), .first = base(), .uploads = {{"up.qpk", bytes}},
           .out = "ERROR: " + (uploadLine.empty() ? line : uploadLine) + "\n"});

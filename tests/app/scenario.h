@@ -53,7 +53,6 @@ Spec with(Spec s, const Change& change) {
   change(s);
   return s;
 }
-// Changes for with().
 inline auto needs(const char* name) { return [name](auto& s) { s.dependencies.push_back(relation(name)); }; }
 inline auto provides(const char* name) { return [name](auto& s) { s.provides.push_back(relation(name)); }; }
 inline auto withBlob(const std::string& bytes) { return [bytes](auto& s) { s.blob = bytes; }; }

@@ -10,7 +10,6 @@ TEST(StandardInput, Scenarios) {
   const Tree hello10Files = {{"/bin/hello", "#!/bin/sh\n"}, {"/etc/old", std::string("a\0b", 3)}};
   const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
   const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
-  const Tree changed = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker;
   const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
   const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
     s.flags = kFlagBootImage;
@@ -36,7 +35,7 @@ TEST(StandardInput, Scenarios) {
       // Counted as installed, nothing unpacked.
       {.what = "equal version, reinstalling", .first = hello10, .setup = {{"/flash/bin/hello", "changed"}},
        .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
-       .flash = changed},
+       .flash = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker},
       {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recorded}},
        .input = build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) {
          s.magic = UnrecordedMagic;

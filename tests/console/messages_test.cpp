@@ -29,7 +29,6 @@ const std::tuple<std::function<void()>, std::string, std::string> kSteps[] = {
      "\r" + std::string(79, ' ') + "\rWARNING: can not enable foo\nenabling b...", "enabling b..."},
     // Errors and information lines erase it for good.
     {[] { printError("can not disable"); }, kHide + std::string(13, ' ') + kShow + "ERROR: can not disable\n", ""},
-    {[] { setProgressLine(""); }, "", ""},
     {[] { setProgressLine("enabling foo..."); }, kHide + "enabling foo..." + kShow, "enabling foo..."},
     {[] { printInfo("enabled %s", "foo"); }, kHide + std::string(15, ' ') + kShow + "enabled foo\n", ""},
 };
