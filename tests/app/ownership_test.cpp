@@ -5,11 +5,10 @@ using namespace scenario;
 
 namespace {
 
-// A file that changes hands in one run, or that two packages share, stays with its new or remaining owner.
+// A file that changes hands in one run (b first: the new a needs it) or that two packages share stays owned.
 TEST(Ownership, FilesThatChangeHandsOrAreSharedStay) {
   const auto a = [](const char* v, const Tree& files) { return pack("mover-a", v, files + Tree{{"/bin/a", "a"}}); };
   const auto b = [](const char* v, const Tree& files) { return pack("mover-b", v, files + Tree{{"/bin/b", "b"}}); };
-  // The new a needs b, so b comes first.
   const auto a2 = [](const Tree& files) { return build(with(S("mover-a", "2.0", files + Tree{{"/bin/a", "a"}}), needs("mover-b"))); };
   const auto after = [](const Tree& aFiles, const Tree& bFiles) {
     return entry("mover-a", "2.0", aFiles + Tree{{"/bin/a", "a"}}, {{"deps", "mover-b 0 0\n"}}) +

@@ -27,7 +27,6 @@ TEST(StandardInput, Scenarios) {
   const std::string signedHello = pack("hello", "1.0", {{"/bin/hello", "one"}}).substr(8);
   const std::string x = qpk::encodeRelations({relation("x")}), broken = "ERROR: installation of hello-1.0 failed: broken package\n";
   const Tree hello1 = entry("hello", "1.0", {{"/bin/hello", "one"}}) + kMarker;
-  const Tree pdb = {{"/flash/var/pdb/.keep", ""}};
   const std::string closed = stream({{0, bun10.substr(8)}, {PartArchitecture, "i386"}});
   const Row rows[] = {
       {.what = "upgrade", .first = hello10, .input = pack("hello", "1.1", hello11Files),
@@ -83,14 +82,14 @@ TEST(StandardInput, Scenarios) {
        .mounts = {{"/flash", "1m,nr_inodes=10"}},  // the root, the entry's eight files and folders, one spare
        .prepare = [](ScratchRoot& root) { installEntry(root, "keep"); }},
       // Every temporary goes to "/ram" and every move crosses a device.
-      {.what = "short of room on flash and on its boot part", .setup = pdb,
+      {.what = "short of room on flash and on its boot part", .setup = {{"/flash/var/pdb/", ""}},
        .input = pack("alpha", "1.0", {{"/bin/alpha", std::string(200000, 'a')}, {"/boot/kernel", std::string(100000, 'k')}}),
        .status = 28,
        .out = "ERROR: upgrade failed, free 69 kB disk space for a kernel upgrade\n"
               "ERROR: upgrade failed, free 277 kB disk space for a upgrade\n",
        .mounts = {{"/flash", "64k"}, {"/flash/boot", "64k"}}},
       // A cut copy of a blob package must never become its stored image.
-      {.what = "an image copy cut by a full flash", .setup = pdb,
+      {.what = "an image copy cut by a full flash", .setup = {{"/flash/var/pdb/", ""}},
        .input = build(with(S("hello", "1.0"), withBlob(std::string(200 * 1024, 'b')))), .status = 255,
        .out = "ERROR: installation failed: could not write /flash/var/pdb/image: No space left on device\n",
        .log = kUnchecked, .mounts = {{"/flash", "64k"}}},

@@ -97,7 +97,10 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
   Tree expected = flashTree(installed);
   for (const std::string gone : {"/old/", "/nodep/", "/anyver/", "/member-old/"})
     std::erase_if(expected, [&](const auto& file) { return (file.first + "/").find(gone) != std::string::npos; });
-  play({.what = "clean-up", .first = uploads, .args = {"--cleanup"}, .flash = expected});
+  // The scheduled requests run first, silently; disabling changes the state file only.
+  expected["/flash/var/pdb/zelk/disabled"] = "user\n";
+  play({.what = "clean-up", .first = uploads, .setup = {{"/ram/pdb/zelk/schedule", "disable\n"}}, .args = {"--cleanup"},
+        .flash = expected});
 }
 
 }  // namespace
