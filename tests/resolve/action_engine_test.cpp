@@ -14,11 +14,9 @@ namespace {
 class ActionEngine : public ResolveTest {};
 
 bool decide(Repository& r) { return decideActions(r, 1); }
-bool decideQuietly(Repository& r) { return decideActions(r, 0); }
 bool bundles(Repository& r) { return propagateBundleActions(r, ProviderIndex(r)), true; }
 bool emptyBundles(Repository& r) { return settleEmptyBundles(r), true; }
 bool keepFirst(Repository& r) { return keepDependencies(r, *r.packages[0], 1), true; }
-bool keepFirstQuietly(Repository& r) { return keepDependencies(r, *r.packages[0], 0), true; }
 
 struct Row {
   const char* what;
@@ -40,9 +38,6 @@ const Row kRows[] = {
       {"m-off", {.action = A::Disable, .bundle = "gone"}}},
      {A::Disable, A::Disable, A::Uninstall, A::Disable, A::Enable, A::None, A::Enable, A::Uninstall, A::Uninstall,
       A::Uninstall}},
-    {"a needed provider stays, with a warning", decide,
-     {{"lib", {.action = A::Uninstall}}, {"app", {.dependencies = {rel("lib")}}}},
-     {A::None, A::None}, {"WARNING: can not uninstall lib-1.0: app depends on it"}},
     {"a redundant Enable of a provider keeps its dependents", decide,
      {{"lib", {.action = A::Enable}}, {"app", {.dependencies = {rel("lib")}}}}, {A::Enable, A::None}},
     {"the provider of a disabled package goes and takes it along", decide,
@@ -68,27 +63,21 @@ const Row kRows[] = {
     {"nothing left enabled is refused and every action dropped", decide,
      {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c", {.disabled = true}}},
      {A::None, A::None, A::None}, {"ERROR: can not uninstall or disable all packages"}, false},
-    {"refused silently at verbosity 0", decideQuietly,
-     {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}}, {A::None, A::None}, {}, false},
     {"an empty database is not refused", decide, {}, {}},
     {"the walk cancels a needed removal and follows the provider", keepFirst,
      {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Uninstall, .dependencies = {rel("r")}}},
       {"r", {.disabled = true}}},
      {A::None, A::None, A::Enable}, {"WARNING: can not uninstall q-1.0: p depends on it"}},
-    {"the quiet walk cancels a Disable", keepFirstQuietly,
-     {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Disable, .dependencies = {rel("r")}}},
-      {"r", {.disabled = true}}},
-     {A::None, A::None, A::Enable}},
     {"an enabled bundle is not followed from its member: its needs are its own walk", keepFirst,
      {{"m", kMember}, {"suite", {.isBundle = true, .dependencies = {rel("r")}}}, {"r", {.action = A::Uninstall}}},
      {A::None, A::None, A::Uninstall}},
     {"the walk keeps a member's bundle", keepFirst,
      {{"m", kMember}, {"suite", {.action = A::Disable, .isBundle = true}}},
      {A::None, A::None}, {"WARNING: can not disable suite-1.0: m depends on it"}},
-    {"a missing provider ends the package's walk", keepFirst,
-     {{"p", {.dependencies = {rel("missing"), rel("later")}}}, {"later", {.disabled = true}}}, {A::None, A::None}},
-    {"needs before a missing provider are kept", keepFirst,
-     {{"p", {.dependencies = {rel("later"), rel("missing")}}}, {"later", {.disabled = true}}}, {A::None, A::Enable}},
+    {"a missing provider ends the package's walk; needs before it are kept", keepFirst,
+     {{"p", {.dependencies = {rel("before"), rel("missing"), rel("after")}}}, {"before", {.disabled = true}},
+      {"after", {.disabled = true}}},
+     {A::None, A::Enable, A::None}},
     // Unrelated providers come out reversed: the last one is the first installed.
     {"the walk takes the first installed of unrelated providers", keepFirst,
      {{"p", {.dependencies = {rel("feature")}}}, {"impl-a", {.disabled = true, .provides = {rel("feature")}}},
@@ -106,30 +95,6 @@ TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
     EXPECT_EQ(row.accepted, row.phase(repo())) << row.what;
     EXPECT_EQ(row.expected, actions()) << row.what;
     EXPECT_EQ(row.log, log()) << row.what;
-  }
-}
-
-// 0 satisfied, 1 no usable provider, 3 only disabled ones; a disabled
-// package being removed still counts as disabled.
-TEST_F(ActionEngine, StatusOfProviders) {
-  const struct {
-    std::vector<Installed> providers;
-    int status;
-  } rows[] = {
-      {{}, 1},
-      {{{.action = A::Disable}, {.disabled = true}}, 3},
-      {{{.action = A::Uninstall}}, 1},
-      {{{.action = A::Uninstall}, {.disabled = true}}, 3},
-      {{{.action = A::Uninstall}, {.action = A::Enable, .disabled = true}}, 0},
-      {{{.action = A::Uninstall, .disabled = true}}, 3},
-      {{{.action = A::Uninstall, .disabled = true}, {}}, 0},
-      {{{.action = A::Enable}}, 0},
-  };
-  for (const auto& row : rows) {
-    fresh();
-    std::vector<Package*> providers;
-    for (const Installed& setup : row.providers) providers.push_back(&add("p", setup));
-    EXPECT_EQ(row.status, dependencyStatus(providers)) << row.providers.size();
   }
 }
 
@@ -253,21 +218,6 @@ TEST_F(ActionEngine, IndexedPhasesDecideAsTheLiteralScans) {
     ASSERT_EQ(expectConflicts, actions()) << "conflicts, seed " << seed;
     dropUnmetDependencies(repo(), ProviderIndex(repo()));
     ASSERT_EQ(expectUnmet, actions()) << "unmet dependencies, seed " << seed;
-  }
-}
-
-TEST_F(ActionEngine, IndexedProvidersMatchTheRepository) {
-  for (unsigned seed = 1; seed <= 500; ++seed) {
-    randomSet(repo(), seed);
-    repo().packages[0]->version = repo().packages[0]->buildTime = 0xFFFFFFFFu;  // placeholder
-    const ProviderIndex index(repo());
-    for (const char* name : {"a", "b", "c", "d", "x", "y", "z", "none"}) {
-      for (Version minimum : {Version{0}, kV2}) {
-        const Relation relation = rel(name, minimum);
-        ASSERT_EQ(repo().findProviders(relation), index.providers(relation)) << seed << " " << name;
-      }
-      ASSERT_EQ(repo().findInstalled(name), index.findInstalled(name));
-    }
   }
 }
 
