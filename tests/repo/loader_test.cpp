@@ -1,10 +1,12 @@
 // Loading the package database in a chrooted child of a scratch root: broken
 // entries, state files and schedules, images and their members, and corrupt
-// images that must never crash the loader. Each record is compared whole.
+// images that must never crash the loader (each record compared whole); and
+// the post-install log.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "console/messages.h"
@@ -128,7 +130,7 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
 
 // Images give the header parts only; the entry's small files then count for
 // the file list alone (the files must still go when it is uninstalled). A
-// bundle's image gives its members; the images directory gives records too.
+// bundle's image gives its members.
 TEST(Loader, ImagesAndTheirMembers) {
   ScratchRoot root;
   qpk::PackageSpec fromImage = spec("imaged", "6.46.9");
@@ -145,20 +147,14 @@ TEST(Loader, ImagesAndTheirMembers) {
   root.write("/flash/var/pdb/suite/image", buildBundle(suite));
   writeEntry(root, "m1", {{"bundle", "suite\n"}, {"files", "bin/m1\n"}});
   writeEntry(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
-  writeEntry(root, "small", {{"version", "16777216 0\n"}, {"files", "x\n"}});
-  writeEntry(root, "twice", {{"version", "1 1\n"}});
-  root.write("/flash/var/pdb/twice/image", image("twice", "1.0"));
-  root.write("/rw/pckg/.images/twice", image("twice", "6.46.9"));
-  root.write("/rw/pckg/.images/small", image("small", "7.1beta4"));
   // The image's own architecture and blob flag are not among the header parts.
   EXPECT_EQ(loaded(root).first,
             (Records{"imaged 6.46.9@1000 - on/auto flags 1 note from the image for i386 deps system:16803328:0 "
                      "provides feature:1:0:3 /bin/z",
                      "m1 1.0@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4 /bin/m1",
                      "m2 6.46.9@1000 - off/user for i386 in suite:7.1beta4-7.1beta4",
-                     "m3 7.1beta4@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4", "small 7.1beta4@77 - on/auto for i386 /x",
-                     "suite 7.1beta4@1000 - on/auto bundle note the suite for i386", "twice 1.0@77 - on/auto for i386",
-                     "twice 6.46.9@77 - on/auto for i386"}));
+                     "m3 7.1beta4@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4",
+                     "suite 7.1beta4@1000 - on/auto bundle note the suite for i386"}));
 }
 
 // Cut, foreign or lying images never crash the loader: what cannot be read
@@ -198,6 +194,40 @@ TEST(Loader, CorruptImagesNeverCrashAndFallBackToSmallFiles) {
                      "many 0.01@3 - on/auto for i386 deps rrrrrrrrrrrrrrrr:1920103026:1920103026:1920103026",
                      "s1 0.01@3 - on/auto for i386 in stuck:0.01-0.01", "short 1.0@5 - on/auto /a",
                      "stuck 0.01@3 - on/auto bundle for i386"}));
+}
+
+// The post-install log: a takeover reads the lines of a finished log and
+// reserves 4096 zero bytes; a write appends. An unterminated last line was
+// cut off mid-write and is dropped.
+TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
+  const struct {
+    std::optional<std::string> before;  // none: no log yet
+    bool takeOver;
+    std::vector<std::string> read, said;  // the lines taken over; what the run says
+    std::optional<std::string> written;   // none: the log is not touched
+  } cases[] = {
+      {"a\n\nb", true, {"a", ""}, {"x"}, "a\n\nx\n"},
+      {std::nullopt, true, {}, {"x"}, "x\n"},
+      {std::string(4096, '\0'), true, {}, {"x"}, "x\n"},  // an interrupted run's reservation
+      {"old\n", false, {}, {"x"}, "old\nx\n"},
+      {std::nullopt, true, {}, {}, ""},
+      {std::nullopt, false, {}, {}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    ScratchRoot root;
+    if (c.before) root.write("/flash/postlog", *c.before);
+    EXPECT_TRUE(root.runInside([&c] {
+      Repository repository;
+      if (c.takeOver) {
+        repository.takeOverPostlog();
+        EXPECT_EQ(repository.logLines, c.read);
+        EXPECT_EQ(readFile(kPostlogPath), std::string(4096, '\0'));
+      }
+      repository.logLines.insert(repository.logLines.end(), c.said.begin(), c.said.end());
+      repository.writePostlog();
+      EXPECT_EQ(pathExists(kPostlogPath) ? std::optional(readFile(kPostlogPath)) : std::nullopt, c.written);
+    })) << c.before.value_or("no log");
+  }
 }
 
 }  // namespace
