@@ -1,7 +1,7 @@
 // Loading the package database in a chrooted child of a scratch root: broken
 // entries, state files and schedules, images and their members, and corrupt
-// images that must never crash the loader (each record compared whole); and
-// the post-install log.
+// images that must never crash the loader (each record compared whole); the
+// "--show" table, byte-exact, through the installer; and the post-install log.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -127,11 +127,12 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
                      "orphan 1.0@5 uninstall on/auto bundle in big:0.0-0.0"}));
 }
 
-
 // Images give the header parts only; the entry's small files then count for
 // the file list alone (the files must still go when it is uninstalled). A
-// bundle's image gives its members.
-TEST(Loader, ImagesAndTheirMembers) {
+// bundle's image gives its members (the image's own architecture and blob
+// flag are not among the header parts). Cut, foreign or lying images never
+// crash the loader: what cannot be read falls back to the entry's small files.
+TEST(Loader, ImagesAndCorruptImages) {
   ScratchRoot root;
   qpk::PackageSpec fromImage = spec("imaged", "6.46.9");
   fromImage.note = "from the image";
@@ -142,25 +143,11 @@ TEST(Loader, ImagesAndTheirMembers) {
   fromImage.flags = 1;
   root.write("/flash/var/pdb/imaged/image", build(fromImage));
   writeEntry(root, "imaged", {{"version", "5 5\n"}, {"deps", "junk"}, {"files", "bin/z\n"}, {"bundle", "b\n"}});
-  qpk::BundleSpec suite = bundle("suite", "7.1beta4", {spec("m1", "1.0"), spec("m2", "6.46.9"), spec("m3", "7.1beta4")});
+  qpk::BundleSpec suite = bundle("suite", "7.1beta4", {spec("m1", "1.0"), spec("m2", "6.46.9")});
   suite.note = "the suite";
   root.write("/flash/var/pdb/suite/image", buildBundle(suite));
   writeEntry(root, "m1", {{"bundle", "suite\n"}, {"files", "bin/m1\n"}});
   writeEntry(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
-  // The image's own architecture and blob flag are not among the header parts.
-  EXPECT_EQ(loaded(root).first,
-            (Records{"imaged 6.46.9@1000 - on/auto flags 1 note from the image for i386 deps system:16803328:0 "
-                     "provides feature:1:0:3 /bin/z",
-                     "m1 1.0@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4 /bin/m1",
-                     "m2 6.46.9@1000 - off/user for i386 in suite:7.1beta4-7.1beta4",
-                     "m3 7.1beta4@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4",
-                     "suite 7.1beta4@1000 - on/auto bundle note the suite for i386"}));
-}
-
-// Cut, foreign or lying images never crash the loader: what cannot be read
-// falls back to the entry's small files.
-TEST(Loader, CorruptImagesNeverCrashAndFallBackToSmallFiles) {
-  ScratchRoot root;
   const std::string good = image("cut", "6.46.9");
   std::string badMagic = good;
   badMagic[0] = 'X';
@@ -190,10 +177,14 @@ TEST(Loader, CorruptImagesNeverCrashAndFallBackToSmallFiles) {
   root.write("/flash/var/disabled", "user\n");
   EXPECT_EQ(loaded(root).first,
             (Records{".. 0.01@3 - on/auto for i386", "cut 1.0@5 - on/auto /a", "dots 0.0@0 uninstall on/auto bundle",
-                     "huge 0.01@3 - on/auto note short note for i386", "magic 1.0@5 - on/auto /a",
+                     "huge 0.01@3 - on/auto note short note for i386",
+                     "imaged 6.46.9@1000 - on/auto flags 1 note from the image for i386 deps system:16803328:0 "
+                     "provides feature:1:0:3 /bin/z",
+                     "m1 1.0@1000 - on/auto for i386 in suite:7.1beta4-7.1beta4 /bin/m1",
+                     "m2 6.46.9@1000 - off/user for i386 in suite:7.1beta4-7.1beta4", "magic 1.0@5 - on/auto /a",
                      "many 0.01@3 - on/auto for i386 deps rrrrrrrrrrrrrrrr:1920103026:1920103026:1920103026",
                      "s1 0.01@3 - on/auto for i386 in stuck:0.01-0.01", "short 1.0@5 - on/auto /a",
-                     "stuck 0.01@3 - on/auto bundle for i386"}));
+                     "stuck 0.01@3 - on/auto bundle for i386", "suite 7.1beta4@1000 - on/auto bundle note the suite for i386"}));
 }
 
 // The post-install log: a takeover reads the lines of a finished log and
@@ -228,6 +219,77 @@ TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
       EXPECT_EQ(pathExists(kPostlogPath) ? std::optional(readFile(kPostlogPath)) : std::nullopt, c.written);
     })) << c.before.value_or("no log");
   }
+}
+
+constexpr uint32_t kBuilt = 1796508901;  // Dec/05/2026 22:15:01 UTC
+
+qpk::PackageSpec built(const std::string& name, const char* versionText) {
+  qpk::PackageSpec s = spec(name, versionText);
+  s.buildTime = kBuilt;
+  return s;
+}
+
+const std::string kHeading =
+    "            Name          Version                Built                                    Note\n" +
+    std::string(94, '-') + "\n";
+const std::string kBlank(41, ' ');
+
+// Images first in listing order (a bundle after its members), then those of
+// the images directory, then the entries without an image; plain files in
+// the database directory are left-overs, not packages. Nothing is written.
+TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
+  ScratchRoot root;
+  qpk::PackageSpec imaged = built("imaged", "6.46.9");
+  imaged.note = "from the image, longer than its column: written whole";
+  root.write("/flash/var/pdb/imaged/image", build(imaged));
+  qpk::BundleSpec suite = bundle("suite", "7.1beta4", {built("m1", "1.0"), built("m2", "6.46.9")});
+  suite.buildTime = 0;
+  suite.note = "the suite";
+  root.write("/flash/var/pdb/suite/image", buildBundle(suite));
+  writeEntry(root, "m1", {{"bundle", "suite\n"}});
+  writeEntry(root, "m2", {{"bundle", "suite\n"}, {"disabled", "user\n"}});
+  const std::string v12 = std::to_string(makeVersion(1, 2, Final, 0));
+  writeEntry(root, "small", {{"version", v12 + " 4294967295\n"}, {"files", "bin/small\n"}});  // unsigned
+  root.write("/ram/pdb/small/schedule", "uninstall\n");  // listed all the same
+  writeEntry(root, "late", {{"version", v12 + " 0\n"}, {"files", ""}});
+  root.write("/rw/pckg/.images/late", build(built("late", "2.0")));
+  root.write("/flash/var/pdb/image", build(spec("ghost", "1.0")));
+
+  const std::map<std::string, std::string> rows = {
+      {"imaged", "          imaged           6.46.9 Dec/05/2026 22:15:01 "
+                 "from the image, longer than its column: written whole\n"},
+      {"m1", "              m1  B           1.0 Dec/05/2026 22:15:01" + kBlank + "\n"},
+      {"m2", "              m2 XB        6.46.9 Dec/05/2026 22:15:01" + kBlank + "\n"},
+      {"suite", "           suite         7.1beta4 Jan/01/1970 00:00:00                                the suite\n"},
+      {"small", "           small              1.2 Feb/07/2106 06:28:15" + kBlank + "\n"},
+      {"late", "            late              2.0 Dec/05/2026 22:15:01" + kBlank + "\n"},
+  };
+  std::string expected = kHeading;
+  for (const std::string& name : listingOrder(root)) {
+    if (name == "suite") expected += rows.at("m1") + rows.at("m2") + rows.at("suite");
+    if (name == "imaged") expected += rows.at(name);
+  }
+  RunResult result = root.run({"--show"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, expected + rows.at("late") + rows.at("small"));
+  EXPECT_FALSE(root.exists("/flash/postlog") || root.exists("/flash/PCKGS_CHANGED"));
+}
+
+// The entry files a waiting safe run left in the program's folder are not
+// packages: the listing is the heading alone, and the next run installs the
+// upload again instead of tripping over nameless-looking entries.
+TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
+  ScratchRoot root;
+  upload(root, "foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
+  RunResult safe = root.run({"--safe"});
+  ASSERT_EQ(safe.status, 0) << safe.out << safe.err;
+  ASSERT_FALSE(root.list("/flash/.installer").empty());
+  RunResult show = root.run({"--show"});
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out, kHeading);
+  RunResult again = root.run({});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  EXPECT_EQ(again.outPlain, "installed foo-6.46.9\n");
 }
 
 }  // namespace

@@ -41,8 +41,6 @@ const Row kRows[] = {
       {"m-off", {.action = A::Disable, .bundle = "gone"}}},
      {A::Disable, A::Disable, A::Uninstall, A::Disable, A::Enable, A::None, A::Enable, A::Uninstall, A::Uninstall,
       A::Uninstall}},
-    {"a redundant Enable of a provider keeps its dependents", decide,
-     {{"lib", {.action = A::Enable}}, {"app", {.dependencies = {rel("lib")}}}}, {A::Enable, A::None}},
     {"the provider of a disabled package goes and takes it along", decide,
      {{"lib", {.action = A::Uninstall}}, {"app", {.disabled = true, .dependencies = {rel("lib")}}}, {"other"}},
      {A::Uninstall, A::Uninstall, A::None}},
@@ -66,14 +64,10 @@ const Row kRows[] = {
     {"nothing left enabled is refused and every action dropped", decide,
      {{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c", {.disabled = true}}},
      {A::None, A::None, A::None}, {"ERROR: can not uninstall or disable all packages"}, false},
-    {"an empty database is not refused", decide, {}, {}},
     {"the walk cancels a needed removal and follows the provider", keepFirst,
      {{"p", {.dependencies = {rel("q")}}}, {"q", {.action = A::Uninstall, .dependencies = {rel("r")}}},
       {"r", {.disabled = true}}},
      {A::None, A::None, A::Enable}, {"WARNING: can not uninstall q-1.0: p depends on it"}},
-    {"an enabled bundle is not followed from its member: its needs are its own walk", keepFirst,
-     {{"m", kMember}, {"suite", {.isBundle = true, .dependencies = {rel("r")}}}, {"r", {.action = A::Uninstall}}},
-     {A::None, A::None, A::Uninstall}},
     {"the walk keeps a member's bundle", keepFirst,
      {{"m", kMember}, {"suite", {.action = A::Disable, .isBundle = true}}},
      {A::None, A::None}, {"WARNING: can not disable suite-1.0: m depends on it"}},
@@ -86,9 +80,6 @@ const Row kRows[] = {
      {{"p", {.dependencies = {rel("feature")}}}, {"impl-a", {.disabled = true, .provides = {rel("feature")}}},
       {"impl-b", {.disabled = true, .provides = {rel("feature")}}}},
      {A::None, A::Enable, A::None}},
-    {"the walk takes the newest record of a name", keepFirst,
-     {{"p", {.dependencies = {rel("q")}}}, {"q", {.disabled = true}}, {"q", {.disabled = true, .version = kV2}}},
-     {A::None, A::None, A::Enable}},
 };
 
 TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
@@ -101,29 +92,15 @@ TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
   }
 }
 
-Names labels(const std::vector<Package*>& list) {
-  Names result;
-  for (const Package* package : list) result.push_back(package->name);
-  return result;
-}
-
-// Removals run last installed first, enables in dependency order; in flagged
-// state only the latest builds are enabled.
-TEST_F(ActionEngine, RemovalAndEnableLists) {
-  addAll({{"a", {.action = A::Uninstall}}, {"b", {.action = A::Disable}}, {"c"}, {"d", {.action = A::Uninstall}}});
-  EXPECT_EQ((Names{"d", "b", "a"}), labels(removalList(repo())));
-  fresh();
-  const Installed off{.action = A::Enable, .disabled = true};
-  addAll({{"app", {.action = A::Enable, .disabled = true, .dependencies = {rel("lib")}}}, {"lib", off},
-          {"tool", {.action = A::Enable, .disabled = true, .dependencies = {rel("app")}}}});
-  EXPECT_EQ((Names{"lib", "app", "tool"}), labels(enableList(repo())));
-  fresh();
+// In flagged state only the latest builds are enabled.
+TEST_F(ActionEngine, FlaggedStateEnablesTheLatestBuildOnly) {
   flaggedState = true;
   addAll({{"keeper"}, {"early", {.action = A::Enable, .disabled = true, .buildTime = 10}},
           {"late", {.action = A::Enable, .disabled = true, .buildTime = 20}}});
   ASSERT_TRUE(decide(repo()));
-  EXPECT_EQ((Names{"late"}), labels(enableList(repo())));
-  EXPECT_EQ(A::Enable, repo().packages[1]->action);
+  const std::vector<Package*> enabled = enableList(repo());
+  ASSERT_EQ(1u, enabled.size());
+  EXPECT_EQ("late", enabled[0]->name);
 }
 
 // A chain far deeper than the call stack would allow is followed to its end.

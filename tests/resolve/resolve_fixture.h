@@ -20,20 +20,19 @@ inline Relation rel(const std::string& name, Version minVersion = 0, Version max
   return Relation{name, minVersion, maxVersion, priority};
 }
 
-struct Installed {
-  PendingAction action = PendingAction::None;
-  bool disabled = false;
-  bool isBundle = false;
-  std::string bundle{};  // the member's bundle
-  std::vector<Relation> dependencies{}, provides{}, conflicts{};
-  Version version = kV1;
-  uint32_t buildTime = 100;
-};
+// One installed record, by name; "bundle" names the member's bundle.
 struct Named {
   std::string name;
-  Installed setup{};
+  struct Setup {
+    PendingAction action = PendingAction::None;
+    bool disabled = false, isBundle = false;
+    std::string bundle{};
+    std::vector<Relation> dependencies{}, provides{}, conflicts{};
+    Version version = kV1;
+    uint32_t buildTime = 100;
+  } setup{};
 };
-
+using Installed = Named::Setup;
 using A = PendingAction;
 using Actions = std::vector<A>;
 using Names = std::vector<std::string>;
@@ -44,17 +43,13 @@ class ResolveTest : public ::testing::Test {
     fresh();
     setConsoleStream(&console_);
   }
-  void TearDown() override {
-    setConsoleStream(nullptr);
-    fresh();
-  }
+  void TearDown() override { setConsoleStream(nullptr); }
   static void fresh() {
     repo().reset();
     repo().architecture = "mipsbe";
     flaggedState = false;
   }
   static Repository& repo() { return Repository::instance(); }
-
   static Package& add(const std::string& name, const Installed& setup = {}) {
     Package& package = *repo().packages.emplace_back(std::make_unique<Package>(name));
     package.version = setup.version;
@@ -77,6 +72,5 @@ class ResolveTest : public ::testing::Test {
     return result;
   }
   static const Names& log() { return repo().logLines; }
-
   std::ostringstream console_;
 };
