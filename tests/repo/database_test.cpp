@@ -83,9 +83,8 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
                 {"bundle", "   \n"}, {"files", "bin/x\n/bin/x\n\nlib/y"}}},
       // "disabled" is "auto" only for exactly that first line; it beats "enabled".
       {"auto", {{"version", kOk}, {"disabled", "auto\n"}}}, {"autonl", {{"version", kOk}, {"disabled", "auto"}}},
-      {"autox", {{"version", kOk}, {"disabled", "autox\n"}}}, {"empty", {{"version", kOk}, {"disabled", ""}}},
+      {"autox", {{"version", kOk}, {"disabled", "autox\n"}}},
       {"both", {{"version", kOk}, {"disabled", "auto\n"}, {"enabled", "user\n"}}},
-      {"enabled", {{"version", kOk}, {"enabled", ""}}},
       // Schedule files go by the name with every byte but [A-Za-z0-9-] removed,
       // and override the removal of a broken entry; junk words do nothing.
       {"foo_bar.x", {}}, {"gone", {{"version", kOk}}}, {"off", {{"version", kOk}, {"enabled", ""}}},
@@ -104,7 +103,6 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
                      "autox 1.0@5 - off/user bundle", "baddeps 1.0@5 uninstall on/auto bundle deps a:1:2",
                      "badprio 1.0@5 uninstall on/auto bundle", "badversion 0.0@0 uninstall on/auto /bin/x",
                      "bare 0.0@0 uninstall on/auto bundle", "both 1.0@5 - off/auto bundle",
-                     "empty 1.0@5 - off/user bundle", "enabled 1.0@5 - on/user bundle",
                      "foo_bar.x 0.0@0 enable on/user bundle", "garbage 1.0@5 uninstall on/auto /ok",
                      "gone 1.0@5 uninstall on/auto bundle",
                      "good 1.0@5 - on/auto deps x:0:0 y:3:4 provides p:1:0:-2 conflicts z:0:9 /bin/x /lib/y",
@@ -184,7 +182,6 @@ TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
     std::optional<std::string> written;   // none: the log is not touched
   } cases[] = {
       {"a\n\nb", true, {"a", ""}, {"x"}, "a\n\nx\n"},
-      {std::nullopt, true, {}, {"x"}, "x\n"},
       {std::string(4096, '\0'), true, {}, {"x"}, "x\n"},  // an interrupted run's reservation
       {"old\n", false, {}, {"x"}, "old\nx\n"},
       {std::nullopt, true, {}, {}, ""},

@@ -1,12 +1,10 @@
 // The staging rules (temporaries deleted when their change is replaced,
-// taken back or discarded; entry directories); where openAtomic puts a
-// temporary; commitChanges, with the copy across devices onto a tmpfs in a
+// taken back or discarded); where openAtomic puts a temporary; commitChanges, with the copy across devices onto a tmpfs in a
 // private mount namespace; and reading back the manifest of a safe run.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "model/package.h"
 #include "staging/atomic_writer.h"
 #include "staging/commit.h"
 #include "staging/staged_changes.h"
@@ -52,22 +50,6 @@ TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
   discardChanges(set);
   EXPECT_TRUE(set.empty());
   EXPECT_EQ(listFolder(d), (std::vector<std::string>{"dangling", "old", "source"}));
-}
-
-// A reinstall takes back the staged removal of its entry directory; any
-// other staged change there is a clash (a file there is checked end to end).
-TEST(StagedChanges, PrepareEntryDirectory) {
-  ScratchRoot root;
-  root.write("/flash/var/pdb/old/version", "1");
-  EXPECT_TRUE(root.runInside([] {
-    StagedChanges set;
-    stageRemoval(set, "/flash/var/pdb/old/");
-    EXPECT_TRUE(prepareEntryDirectory(Package("old"), set));
-    EXPECT_TRUE(set.empty());
-    stageSymlink(set, "/elsewhere", "/flash/var/pdb/new/");
-    EXPECT_FALSE(prepareEntryDirectory(Package("new"), set));
-    EXPECT_EQ(set.size(), 1u);
-  }));
 }
 
 // Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given
