@@ -1,8 +1,6 @@
-// The package database in chrooted children of scratch roots. Loading:
-// broken entries, state files and schedules, images and their members, and
-// corrupt images that must never crash the loader (each record compared
-// whole); the "--show" table, byte-exact, through the installer; the
-// post-install log; and writing entries back.
+// The package database in chrooted scratch roots: loading entries, schedules
+// and images, good or corrupt (each record compared whole); "--show",
+// byte-exact; the post-install log; and writing entries back.
 #include <gtest/gtest.h>
 
 #include <algorithm>

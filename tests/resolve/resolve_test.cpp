@@ -1,9 +1,7 @@
-// The resolver: the engine's decisions in memory (phases and walk on small
-// sets, the indexed phases against literal scans on random sets); scheduled
-// requests carried out by a real run of the installer on a scratch root; and
-// whether a candidate may be installed (the outcome bits and the one message a
-// check prints, for the first outcome the caller does not tolerate).
-// Installed sets go straight into the single Repository; the console is captured.
+// The resolver: the engine's phases and walk on small sets, the indexed
+// phases against literal scans on random sets, scheduled requests carried out
+// by a real run, and whether a candidate may be installed (the outcome bits and
+// the one message for the first outcome the caller does not tolerate).
 #include <gtest/gtest.h>
 
 #include <algorithm>
