@@ -182,7 +182,6 @@ TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
       {"a\n\nb", true, {"a", ""}, {"x"}, "a\n\nx\n"},
       {std::string(4096, '\0'), true, {}, {"x"}, "x\n"},  // an interrupted run's reservation
       {"old\n", false, {}, {"x"}, "old\nx\n"},
-      {std::nullopt, true, {}, {}, ""},
       {std::nullopt, false, {}, {}, std::nullopt},
   };
   for (const auto& c : cases) {
@@ -321,8 +320,7 @@ TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
        {{"version", "103704073 5\n"}, {"deps", "a 1 2\nb 0 0\n"}, {"provides", "p 3 0 -1\n"},
         {"conflicts", "c 0 7\n"}, {"bundle", "suite\n"}, {"files", "flash/bin/x\nflash/lib/y\n"},
         {"disabled", "user\n"}, {"enabled", "<remove>"}}},
-      // Empty lists: "deps" is written with zero bytes, "provides" and
-      // "conflicts" are neither written nor removed.
+      // Empty lists: "deps" is written empty, "provides" and "conflicts" are left alone.
       {"leftovers of an older state",
        {{"provides", "old 0 0 0\n"}, {"conflicts", "old 0 0\n"}, {"bundle", "suite\n"}, {"disabled", "auto\n"},
         {"enabled", "user\n"}},
