@@ -14,8 +14,7 @@ namespace fixtures {
 
 inline constexpr const char* kDownload = "/rw/pckg/.download/";
 
-// The development keys, read once before any test forks a chrooted child
-// (where the source tree is out of sight).
+// The development keys, read before any test forks a chrooted child that cannot see them.
 const qpk::SigningKeys& keys();
 
 Version version(const char* text);  // "6.46rc2"
@@ -31,15 +30,13 @@ std::string buildBundle(const qpk::BundleSpec& s);
 std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
                    const std::string& directory = kDownload);
 bool hasLine(const std::string& text, const std::string& line);
-// Installs package files through one upgrade run, then removes the uploads
-// and the changed-packages marker, so later runs can be checked for both.
+// Installs package files through one upgrade run, then removes the uploads and the changed-packages marker.
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files);
 
 // A scratch root below the top folders: router path -> "f:<bytes>",
 // "l:<link text>" or "d". The post-install log, which most runs write, is left out.
 using State = std::map<std::string, std::string>;
 State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
-// Makes the root hold exactly state again below the given top folders.
 void restore(const ScratchRoot& root, const State& state,
              const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
 // At most limit paths that differ: "+" (only after), "-" (only before) or "~" (changed) in front.
@@ -59,9 +56,8 @@ std::string versionLine(const char* versionText);
 
 // A database entry of small files, e.g. {{"version", "16777216 5\n"}}.
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files);
-// An installed package written straight to disk: version 1.0 built at 100,
-// one file "/flash/bin/<name>" holding "binary of <name>", the deps file, and
-// the state file ("disabled" or "enabled", holding "auto\n") when given.
+// Package 1.0 built at 100 written straight to disk: "/flash/bin/<name>" holding "binary of <name>",
+// the deps file, and the state file ("disabled" or "enabled", holding "auto\n") when given.
 void installEntry(ScratchRoot& root, const std::string& name, const std::string& deps = "",
                   const std::string& state = "");
 // The database directory's names in readdir's order, which the loader must keep.
@@ -73,8 +69,7 @@ bool pathExists(const std::string& path);             // without following a las
 unsigned fileMode(const std::string& path);           // low 12 bits
 std::vector<std::string> listFolder(const std::string& path);  // names, sorted
 
-// Target -> the temporary's bytes for a move of a temporary, "<remove>" for
-// a removal, "<other>" else. Must run where the temporaries are visible.
+// Target -> the temporary's bytes, "<remove>" or "<other>" (where the temporaries are visible).
 std::map<std::string, std::string> stagedView(const StagedChanges& staged);
 
 }  // namespace fixtures

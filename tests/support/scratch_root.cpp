@@ -241,24 +241,14 @@ bool ScratchRoot::runInside(const std::function<void()>& fn) const { return runI
 
 bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs,
                  const std::string& chrootTo) {
-  std::cout.flush();
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return false;
-  }
-  if (pid == 0) {
+  const RunResult child = runWith({}, {}, "", [&]() -> bool {
     if (isolate(tmpfs, {}, chrootTo)) fn();
     std::cout.flush();
     std::fflush(nullptr);
     ::_exit(::testing::Test::HasFailure() ? 1 : 0);  // the parent's gtest state is not the child's to tear down
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  });
+  std::cout << child.out << child.err << std::flush;  // what fn printed, failures included
+  return child.status == 0;
 }
 
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,

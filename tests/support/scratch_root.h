@@ -18,8 +18,7 @@ struct RunResult {
 
 class ScratchRoot {
  public:
-  // Makes flash/var/pdb, ram, rw/pckg/.download, rw/pckg/.images, flash/rw/pckg,
-  // flash/var/pckg and tmp under a fresh folder below the build's test-tmp folder.
+  // A fresh folder below the build's test-tmp folder with the router's folders.
   ScratchRoot();
   ~ScratchRoot();  // removes the folder (never following links or crossing mounts)
   ScratchRoot(const ScratchRoot&) = delete;
@@ -39,11 +38,9 @@ class ScratchRoot {
   // Runs "installer -r ROOT args..." with env added to a clean environment (PATH only).
   RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                 const std::string& stdinData = "") const;
-  // Runs the installer without "-r" (for --commit/--cancel) in a private mount
-  // namespace chrooted to the scratch root, under wrapper (a program of the
-  // host's /usr and its options) when given. The host's /usr, /lib*, /bin,
-  // /sbin and /etc are bound read-only for the loader, the binary as
-  // "/.installer"; all of it is gone again after the run.
+  // Runs the installer without "-r" (for --commit/--cancel) chrooted to the scratch root
+  // in a private mount namespace (the host's system folders bound read-only), under
+  // wrapper (a program of the host's /usr and its options) when given.
   RunResult runChrooted(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
                         const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) const;
