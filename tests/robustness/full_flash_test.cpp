@@ -1,6 +1,5 @@
-// An upgrade run on a tmpfs flash of every size and every number of spare
-// inodes up to enough for the whole run must leave exactly what it leaves on
-// roomy file systems, or every file system as it was with one error line.
+// An upgrade run on a tmpfs flash of every size and number of spare inodes must leave exactly
+// what it leaves on roomy file systems, or every file system as it was with one error line.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,9 +17,8 @@ std::string noise(size_t size, unsigned seed) {
   return out;
 }
 
-// Upgrades alpha (two files and a blob, so the upload becomes the stored image)
-// on each flash size in KiB or number of spare inodes. Returns the verdicts,
-// "installed" or the error line, numbers as "N" and repeats folded.
+// Upgrades alpha (two files and a stored image) on each flash size in KiB or number of spare
+// inodes. Returns the verdicts, "installed" or the error line, numbers as "N" and repeats folded.
 std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& args, int first, int last, int step) {
   ScratchRoot root;
   installFirst(root, {{"base.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one\n")}))}});
@@ -84,8 +82,7 @@ TEST(FullFlash, WithoutTheDiskSpaceEstimateTheCommitMeetsTheFullFlash) {
   EXPECT_EQ(fillUp(false, {"--reinstall"}, 24, 200, 4), (std::vector<std::string>{kTooSmall, "installed"}));
 }
 
-// Inodes run out at each creation in turn: payload and entry files, the
-// changed-packages marker, a folder the commit makes, the commit's record.
+// Inodes run out at each creation in turn: payload and entry files, the marker, a folder, the record.
 const std::vector<std::string> kInodeStages = {kTooSmall, kNoInode + "/flash/PCKGS_CHANGED: No space left on device",
                                                kNoInode + "/flash/lib: No space left on device",
                                                kNoInode + "/flash/.installer/commit: No space left on device", "installed"};

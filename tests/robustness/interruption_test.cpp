@@ -1,7 +1,6 @@
-// Runs cut off at each file-changing system call in turn (strace's fault
-// injection), then one settling run: flash must hold exactly the old or the new
-// package set and no temporary. PowerCut keeps only what reached the disk of
-// an ext4 image, and an empty "/ram". INSTALLER_FULL_SWEEP=1 cuts at every call.
+// Runs cut off at file-changing system calls (strace's fault injection; every one with
+// INSTALLER_FULL_SWEEP=1), then one settling run: flash must hold exactly the old or the new
+// package set and no temporary. PowerCut keeps only what reached an ext4 image's disk.
 #include <gtest/gtest.h>
 
 #include "robustness/robustness.h"
@@ -19,9 +18,8 @@ constexpr const char* kTraceLog = "/strace.log";
 const std::vector<std::string> kSettle = {"--cancel"};
 using Args = std::vector<std::string>;
 
-// The upgrade brings alpha 2.0 (a stored image; drops /www/old.html), beta
-// 2.0, the bundle suite 2.0 (m1, m3 for m1, m2), a disable (gamma) and an
-// uninstall (delta); standard input alpha 2.0 alone.
+// The upgrade brings alpha 2.0 (a stored image; drops a file), beta 2.0, the bundle suite 2.0
+// (m1, m3 for m1, m2), a disable (gamma) and an uninstall (delta); standard input alpha 2.0 alone.
 qpk::PackageSpec alpha(const char* version) {
   qpk::PackageSpec s = spec("alpha", version, {file("/bin/alpha", std::string(3000, version[0])),
                                                file("/lib/libalpha.so", std::string(2000, 'l')),
@@ -85,9 +83,8 @@ std::vector<Call> traced(ScratchRoot& root, const Args& args, const std::string&
   return calls;
 }
 
-// Cuts the run at each sampled call after prepare set the state up, and settle
-// (when given) left what survives the cut; then judges the settling run. With
-// finishing, every fourth cut that leaves a commit has the settling run killed too.
+// Cuts the run at each sampled call between prepare and settle (what survives), then judges the
+// settling run. With finishing, every fourth cut that leaves a commit has the settling run cut too.
 using Step = std::function<bool(const std::string& tag)>;
 void sweep(ScratchRoot& root, const Args& args, const State& before, size_t stride, const std::string& cut,
            bool finishing, const Step& prepare, const Step& settle = nullptr) {
@@ -147,9 +144,8 @@ TEST(KillSweep, StandardInput) { killSweep({"-"}); }
 
 int sh(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
-// Each cut runs on a fresh copy of the image (".work"), the next run on a copy
-// of what reached its disk (".cut"). Fresh names each time: mount would reuse
-// a loop device still bound to a file of the same name, with its old pages.
+// Each cut runs on a fresh copy of the image, the next run on a copy of what reached its disk; fresh
+// names each time, as mount would reuse a loop device still bound to a name, with its old pages.
 TEST(PowerCut, UpgradeRun) {
   if (sh("command -v mkfs.ext4 && losetup -f") != 0) GTEST_SKIP() << "needs mkfs.ext4 and a free loop device";
   ScratchRoot root;

@@ -7,8 +7,7 @@
 
 namespace robust {
 
-// Runs "installer -r ROOT args..." under a wrapper (strace, say) and a time
-// limit: a run that outlives it is stopped and gets status 124.
+// Runs "installer -r ROOT args..." under a wrapper (strace, say) and a time limit (status 124).
 inline RunResult runBounded(const ScratchRoot& root, const std::vector<std::string>& args,
                             const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) {
   std::vector<std::string> argv = {"/usr/bin/timeout", "-k", "5", "60"};
@@ -31,8 +30,7 @@ inline int errorLines(const RunResult& run) {
   return count;
 }
 
-// Every stride-th of size offsets, the last one and the extra ones; all of
-// them when the environment variable INSTALLER_FULL_SWEEP is set.
+// Every stride-th of size offsets, the last one and the extra ones; all with INSTALLER_FULL_SWEEP set.
 inline std::vector<size_t> sweepOffsets(size_t size, size_t stride, const std::vector<size_t>& extra = {}) {
   if (std::getenv("INSTALLER_FULL_SWEEP") != nullptr) stride = 1;
   std::set<size_t> at(extra.begin(), extra.end());

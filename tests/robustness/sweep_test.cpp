@@ -1,7 +1,6 @@
-// A small package and bundle, cut short and with one bit flipped, in the
-// upgrade run and "installer -": refused with every file system as it was and
-// one error line, or (a change outside the signed areas) installed as the
-// untouched file. Every offset with INSTALLER_FULL_SWEEP=1.
+// A package and a bundle cut short and with one bit flipped (every offset with INSTALLER_FULL_SWEEP=1)
+// are refused with every file system as it was and one error line, or (a change outside the signed
+// areas) installed as the untouched file, in the upgrade run and "installer -".
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -74,8 +73,7 @@ void sweep(const std::string& name, const std::string& file, bool piped) {
     after.erase(kUpload);
     for (auto& [path, entry] : expected)
       if (entry == "f:" + file) entry = "f:" + bytes;
-    // A silent refusal is as wrong as two messages; signatures are checked
-    // before the payload, so nothing of a damaged file is ever written.
+    // A silent refusal is as wrong as two messages; nothing of a damaged file is ever written.
     const std::string problem = [&]() -> std::string {
       const int errors = robust::errorLines(run);
       if (robust::isAbnormal(run)) return "abnormal end";
@@ -91,8 +89,7 @@ void sweep(const std::string& name, const std::string& file, bool piped) {
                            << ::testing::PrintToString(differences(expected, after, 5));
   };
 
-  // Where a reader changes state: the file header, each part's head and data
-  // (a bundle's members too), the last bytes; besides every 7th offset.
+  // Besides every 7th offset, where a reader changes state: the file header, each part's head, the end.
   std::vector<size_t> edges = {0, 1, 7, 8, file.size() - 2, file.size() - 1};
   for (const PartSpan& part : partsOf(file))
     for (size_t next : {part.offset - 1, part.offset, part.offset + 1, part.offset + 6}) edges.push_back(next);
