@@ -1,13 +1,7 @@
-// Runs cut off at each file-changing system call in turn (strace's fault
-// injection), then one settling run: flash must end with exactly the old or
-// exactly the new package set, and no temporary anywhere. KillSweep kills
-// the run (SIGKILL) on a chrooted scratch root; PowerCut runs on an ext4
-// image on a loop device and copies the image right after the kill, so only
-// what reached the disk survives, and empties "/ram". The normal suite cuts
-// at a sample of the calls; INSTALLER_FULL_SWEEP=1 at every one.
+// Runs cut off at file-changing system calls (strace's fault injection; every one with
+// INSTALLER_FULL_SWEEP=1), then one settling run: flash must hold exactly the old or the new
+// package set and no temporary. PowerCut keeps only what reached an ext4 image's disk.
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "robustness/robustness.h"
 
@@ -15,21 +9,17 @@ using namespace fixtures;
 
 namespace {
 
-// Calls that change a file or a folder, or may; "?" passes over a name this
-// processor lacks. The log lies outside what the snapshots compare.
+// Calls that change a file or a folder, or may; "?" passes over a name this processor lacks.
 constexpr const char* kChangingCalls =
     "?openat,?open,?creat,?write,?writev,?pwrite64,?rename,?renameat,?renameat2,?unlink,?unlinkat,?mkdir,?mkdirat,"
     "?rmdir,?symlink,?symlinkat,?link,?linkat,?chmod,?fchmod,?fchmodat,?ftruncate,?fsync,?fdatasync,?sync";
 constexpr const char* kTraceLog = "/strace.log";
-// The run after a cut settles what the cut run left and never starts the
-// upgrade again, so it can only finish or drop what was begun.
+// The run after a cut can only finish or drop what was begun.
 const std::vector<std::string> kSettle = {"--cancel"};
 using Args = std::vector<std::string>;
 
-// Installed: alpha (a stored image, files before and after the database
-// folder), beta, gamma, delta, the bundle suite (m1, m2). The upgrade brings
-// alpha 2.0 (drops /www/old.html), beta 2.0, suite 2.0 (m1, m3), a disable
-// (gamma) and an uninstall (delta); standard input, alpha 2.0 alone.
+// The upgrade brings alpha 2.0 (a stored image; drops a file), beta 2.0, the bundle suite 2.0
+// (m1, m3 for m1, m2), a disable (gamma) and an uninstall (delta); standard input alpha 2.0 alone.
 qpk::PackageSpec alpha(const char* version) {
   qpk::PackageSpec s = spec("alpha", version, {file("/bin/alpha", std::string(3000, version[0])),
                                                file("/lib/libalpha.so", std::string(2000, 'l')),
@@ -64,8 +54,7 @@ bool isLeftover(const std::string& path) {
          (name.size() == 9 && name.compare(0, 3, "tmp") == 0);
 }
 
-// Flash without the leftovers: a "--safe" run's temporaries are part of the
-// state before a "--commit", and never of the state after it.
+// Flash without them (a "--safe" run's temporaries are there before a "--commit").
 State flashOf(const State& state) {
   State out;
   for (const auto& [path, entry] : state)
@@ -75,9 +64,8 @@ State flashOf(const State& state) {
 
 using Call = std::pair<std::string, int>;
 
-// Runs args under strace, chrooted to root, killed at killAt when given.
-// Returns the changing calls in order, each with its ordinal among the calls
-// of its name: what "inject=NAME:when=N" needs to strike exactly there.
+// Runs args under strace, killed at killAt when given. Returns the changing
+// calls, each with its ordinal among its name's calls ("inject=NAME:when=N").
 std::vector<Call> traced(ScratchRoot& root, const Args& args, const std::string& stdinData,
                          const Call* killAt, RunResult& result) {
   std::vector<std::string> wrapper = {"/usr/bin/strace", "-qq", "-o", kTraceLog, "-e", std::string("trace=") + kChangingCalls};
@@ -95,10 +83,8 @@ std::vector<Call> traced(ScratchRoot& root, const Args& args, const std::string&
   return calls;
 }
 
-// Cuts the run at each sampled call after prepare set the state before it
-// up, and settle (when given) left what survives the cut; then judges the
-// settling run. With finishing, every fourth cut that leaves a commit to
-// finish has the settling run killed at each sampled call first.
+// Cuts the run at each sampled call between prepare and settle (what survives), then judges the
+// settling run. With finishing, every fourth cut that leaves a commit has the settling run cut too.
 using Step = std::function<bool(const std::string& tag)>;
 void sweep(ScratchRoot& root, const Args& args, const State& before, size_t stride, const std::string& cut,
            bool finishing, const Step& prepare, const Step& settle = nullptr) {
@@ -110,14 +96,11 @@ void sweep(ScratchRoot& root, const Args& args, const State& before, size_t stri
   root.runChrooted(kSettle);
   const State oldFlash = flashOf(before), newFlash = flashOf(snapshot(root));
   ASSERT_NE(oldFlash, newFlash);
-  std::map<std::string, int> tally;
   auto judge = [&](const std::string& where) {
     const RunResult next = root.runChrooted(kSettle);
     EXPECT_FALSE(robust::isAbnormal(next)) << where << ": " << next.out << next.err;
     const State after = snapshot(root), flash = flashOf(after);
     for (const auto& [path, entry] : after) EXPECT_FALSE(isLeftover(path)) << where << " left " << path;
-    const bool finished = hasLine(next.outPlain, "finished the changes of an interrupted run");
-    ++tally[flash == oldFlash ? "old set" : flash != newFlash ? "MIXED" : finished ? "new set, finished by the next run" : "new set"];
     EXPECT_TRUE(flash == oldFlash || flash == newFlash) << where << ": neither the old nor the new set; against the new: "
                                                         << ::testing::PrintToString(differences(newFlash, flash, 6));
   };
@@ -143,11 +126,8 @@ void sweep(ScratchRoot& root, const Args& args, const State& before, size_t stri
     }
   }
   EXPECT_LE(missed * 20, offsets.size()) << missed << " of " << offsets.size() << " cuts did not strike";
-  std::printf("%zu changing calls\n", calls.size());
-  for (const auto& [outcome, count] : tally) std::printf("  %4d %ss: %s\n", count, cut.c_str(), outcome.c_str());
 }
 
-// Kills on the scratch root itself: every cut starts from a restored snapshot.
 void killSweep(const Args& args, const Args& first = {}, bool finishing = false) {
   ScratchRoot root;
   setUp(root, args, first);
@@ -164,10 +144,8 @@ TEST(KillSweep, StandardInput) { killSweep({"-"}); }
 
 int sh(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
-// Power cuts on "/flash" as an ext4 image. Each cut runs on a fresh copy of
-// the image (".work"), the next run on a copy of what reached its disk
-// (".cut"). Fresh names each time: mount would reuse a loop device still
-// bound to a file of the same name, with that file's old pages.
+// Each cut runs on a fresh copy of the image, the next run on a copy of what reached its disk; fresh
+// names each time, as mount would reuse a loop device still bound to a name, with its old pages.
 TEST(PowerCut, UpgradeRun) {
   if (sh("command -v mkfs.ext4 && losetup -f") != 0) GTEST_SKIP() << "needs mkfs.ext4 and a free loop device";
   ScratchRoot root;

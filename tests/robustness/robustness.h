@@ -1,16 +1,13 @@
-// What the robustness tests share: bounded runs of the installer, what
-// counts as abnormal, and the offsets a sweep visits.
+// Bounded runs of the installer, what counts as abnormal, and the offsets a sweep visits.
 #pragma once
 #include <cstdlib>
 #include <set>
-#include <sstream>
 
 #include "support/fixtures.h"
 
 namespace robust {
 
-// Runs "installer -r ROOT args..." under a wrapper (strace, say) and a time
-// limit: a run that outlives it is stopped and gets status 124.
+// Runs "installer -r ROOT args..." under a wrapper (strace, say) and a time limit (status 124).
 inline RunResult runBounded(const ScratchRoot& root, const std::vector<std::string>& args,
                             const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) {
   std::vector<std::string> argv = {"/usr/bin/timeout", "-k", "5", "60"};
@@ -27,14 +24,13 @@ inline bool isAbnormal(const RunResult& run) {
 }
 
 inline int errorLines(const RunResult& run) {
+  const std::string text = "\n" + run.outPlain;
   int count = 0;
-  std::istringstream lines(run.outPlain);
-  for (std::string line; std::getline(lines, line);) count += line.compare(0, 7, "ERROR: ") == 0;
+  for (size_t at = text.find("\nERROR: "); at != std::string::npos; at = text.find("\nERROR: ", at + 1)) ++count;
   return count;
 }
 
-// Every stride-th of size offsets, the last one and the extra ones; all of
-// them when the environment variable INSTALLER_FULL_SWEEP is set.
+// Every stride-th of size offsets, the last one and the extra ones; all with INSTALLER_FULL_SWEEP set.
 inline std::vector<size_t> sweepOffsets(size_t size, size_t stride, const std::vector<size_t>& extra = {}) {
   if (std::getenv("INSTALLER_FULL_SWEEP") != nullptr) stride = 1;
   std::set<size_t> at(extra.begin(), extra.end());

@@ -1,25 +1,21 @@
 #include "support/fixtures.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/endian.h"
 
+// Designated initializers leave the members they do not name at their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace fixtures {
 
-namespace {
 const bool kKeysLoaded = (keys(), true);
-}  // namespace
 
 const qpk::SigningKeys& keys() {
   static const qpk::SigningKeys k = qpk::developmentKeys(INSTALLER_SOURCE_DIR);
@@ -33,38 +29,21 @@ Version version(const char* text) {
 }
 
 Relation relation(const std::string& name, const char* minVersion) {
-  Relation r;
-  r.name = name;
-  if (minVersion != nullptr) r.minVersion = version(minVersion);
-  return r;
+  return {.name = name, .minVersion = minVersion != nullptr ? version(minVersion) : 0};
 }
 
 qpk::FileEntry file(const std::string& path, const std::string& data, uint16_t mode) {
-  qpk::FileEntry entry;
-  entry.path = path;
-  entry.data = data;
-  entry.mode = mode;
-  return entry;
+  return {.path = path, .data = data, .mode = mode};
 }
 
 qpk::PackageSpec spec(const std::string& name, const char* versionText, std::vector<qpk::FileEntry> files) {
-  qpk::PackageSpec s;
-  s.name = name;
-  s.version = version(versionText);
-  s.buildTime = 1000;
-  s.files = std::move(files);
-  return s;
+  return {.name = name, .version = version(versionText), .buildTime = 1000, .files = std::move(files)};
 }
 
 qpk::BundleSpec bundle(const std::string& name, const char* versionText, std::vector<qpk::PackageSpec> members,
                        std::optional<std::string> blob) {
-  qpk::BundleSpec b;
-  b.name = name;
-  b.version = version(versionText);
-  b.buildTime = 1000;
-  b.members = std::move(members);
-  b.blob = std::move(blob);
-  return b;
+  return {.name = name, .version = version(versionText), .buildTime = 1000, .members = std::move(members),
+          .blob = std::move(blob)};
 }
 
 std::string build(const qpk::PackageSpec& s, const qpk::SigningKeys& signingKeys) {
@@ -86,9 +65,8 @@ std::string upload(ScratchRoot& root, const std::string& fileName, const std::st
 }
 
 std::string readLink(const std::string& path) {
-  char buffer[512];
-  const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
-  return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
+  std::error_code error;
+  return std::filesystem::read_symlink(path, error).string();
 }
 
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
@@ -100,42 +78,31 @@ void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, st
 }
 
 bool hasLine(const std::string& text, const std::string& line) {
-  std::istringstream lines(text);
-  for (std::string each; std::getline(lines, each);) {
-    if (each == line) return true;
-  }
-  return false;
+  const std::string lines = "\n" + text + (text.empty() || text.ends_with('\n') ? "" : "\n");
+  return lines.find("\n" + line + "\n") != std::string::npos;
 }
 
-namespace {
-
-void walk(const std::string& host, const std::string& router, State& state) {
-  for (const std::string& name : listFolder(host)) {
-    const std::string hostPath = host + "/" + name, routerPath = router + "/" + name;
-    struct stat st;
-    if (::lstat(hostPath.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      state[routerPath] = "d";
-      walk(hostPath, routerPath, state);
-    } else if (S_ISLNK(st.st_mode)) {
-      state[routerPath] = "l:" + readLink(hostPath);
-    } else if (routerPath != "/flash/postlog") {
-      state[routerPath] = "f:" + readFile(hostPath);
-    }
-  }
+// A folder's names as readdir gives them, without "." and "..".
+static std::vector<std::string> readdirOrder(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(path, error), end; it != end; it.increment(error))
+    names.push_back(it->path().filename().string());
+  return names;
 }
-
-bool below(const std::string& path, const std::vector<std::string>& tops) {
-  for (const std::string& top : tops)
-    if (path.compare(0, top.size() + 1, top + "/") == 0) return true;
-  return false;
-}
-
-}  // namespace
 
 State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops) {
   State state;
-  for (const std::string& top : tops) walk(root.host(top), top, state);
+  std::error_code error;
+  for (const std::string& top : tops) {
+    const std::string base = root.host(top);
+    for (std::filesystem::recursive_directory_iterator it(base, error), end; it != end; it.increment(error)) {
+      const std::string host = it->path().string(), path = top + host.substr(base.size());
+      if (it->is_symlink(error)) state[path] = "l:" + readLink(host);
+      else if (it->is_directory(error)) state[path] = "d";
+      else if (path != "/flash/postlog") state[path] = "f:" + readFile(host);
+    }
+  }
   return state;
 }
 
@@ -143,40 +110,29 @@ void restore(const ScratchRoot& root, const State& state, const std::vector<std:
   for (const std::string& top : tops)
     for (const std::string& name : listFolder(root.host(top))) removeTree(root.host(top) + "/" + name);
   for (const auto& [path, entry] : state) {  // a folder sorts before what it holds
-    if (!below(path, tops)) continue;
+    if (std::none_of(tops.begin(), tops.end(), [&](const std::string& top) { return path.starts_with(top + "/"); }))
+      continue;
     const std::string host = root.host(path);
-    if (entry == "d") {
-      ::mkdir(host.c_str(), 0755);
-    } else if (entry.compare(0, 2, "l:") == 0) {
-      if (::symlink(entry.c_str() + 2, host.c_str()) != 0) ADD_FAILURE() << "symlink " << host;
-    } else {
-      writeFile(host, entry.substr(2));
-    }
+    if (entry == "d") ::mkdir(host.c_str(), 0755);
+    else if (entry[0] == 'f') writeFile(host, entry.substr(2));
+    else if (::symlink(entry.c_str() + 2, host.c_str()) != 0) ADD_FAILURE() << "symlink " << host;
   }
 }
 
 std::vector<std::string> differences(const State& before, const State& after, size_t limit) {
+  std::map<std::string, std::string> marks;
+  for (const auto& [path, entry] : before) marks[path] = after.contains(path) ? "" : "-";
+  for (const auto& [path, entry] : after) marks[path] = !before.contains(path) ? "+" : before.at(path) != entry ? "~" : "";
   std::vector<std::string> out;
-  auto b = before.begin();
-  auto a = after.begin();
-  while ((b != before.end() || a != after.end()) && out.size() < limit) {
-    if (a == after.end() || (b != before.end() && b->first < a->first)) {
-      out.push_back("-" + (b++)->first);
-    } else if (b == before.end() || a->first < b->first) {
-      out.push_back("+" + (a++)->first);
-    } else {
-      if (a->second != b->second) out.push_back("~" + a->first);
-      ++a, ++b;
-    }
-  }
+  for (const auto& [path, mark] : marks)
+    if (!mark.empty() && out.size() < limit) out.push_back(mark + path);
   return out;
 }
 
 std::map<std::string, std::string> flashTree(const ScratchRoot& root) {
   std::map<std::string, std::string> tree;
-  for (const auto& [path, entry] : snapshot(root, {"/flash"})) {
-    if (entry != "d") tree[path] = entry[0] == 'l' ? "-> " + entry.substr(2) : entry.substr(2);
-  }
+  for (const auto& [path, entry] : snapshot(root, {"/flash"}))
+    if (entry != "d") tree[path] = (entry[0] == 'l' ? "-> " : "") + entry.substr(2);
   return tree;
 }
 
@@ -205,22 +161,14 @@ void installEntry(ScratchRoot& root, const std::string& name, const std::string&
 }
 
 std::vector<std::string> listingOrder(const ScratchRoot& root) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(root.host("/flash/var/pdb").c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    }
-    closedir(d);
-  }
+  std::vector<std::string> names = readdirOrder(root.host("/flash/var/pdb"));
+  std::erase_if(names, [](const std::string& name) { return name[0] == '.'; });
   return names;
 }
 
 void writeFile(const std::string& path, const std::string& content, unsigned mode) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) ADD_FAILURE() << "cannot write " << path;
-  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!(out << content).flush()) ADD_FAILURE() << "cannot write " << path;
   chmod(path.c_str(), mode);
 }
 
@@ -235,25 +183,17 @@ unsigned fileMode(const std::string& path) {
 }
 
 std::vector<std::string> listFolder(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(path.c_str())) {
-    while (struct dirent* e = readdir(d)) {
-      std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
+  std::vector<std::string> names = readdirOrder(path);
   std::sort(names.begin(), names.end());
   return names;
 }
 
 std::map<std::string, std::string> stagedView(const StagedChanges& staged) {
   std::map<std::string, std::string> view;
-  for (const auto& [target, change] : staged) {
+  for (const auto& [target, change] : staged)
     view[target] = change.kind == ChangeKind::MoveTemporary ? readFile(change.data)
                    : change.kind == ChangeKind::Remove      ? "<remove>"
                                                             : "<other>";
-  }
   return view;
 }
 

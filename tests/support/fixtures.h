@@ -1,8 +1,5 @@
-// What most test programs share: signed packages made with our own builder,
-// uploads into a scratch root, host file helpers, a staged set read back, and
-// forked children with private tmpfs mounts.
+// Signed packages made with our own builder, scratch-root states and host file helpers.
 #pragma once
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,11 +13,8 @@
 namespace fixtures {
 
 inline constexpr const char* kDownload = "/rw/pckg/.download/";
-inline constexpr const char* kFlashUpload = "/flash/rw/pckg/";
-inline constexpr const char* kFlashPackages = "/flash/var/pckg/";
 
-// The development keys, read once before any test forks a chrooted child
-// (where the source tree is out of sight).
+// The development keys, read before any test forks a chrooted child that cannot see them.
 const qpk::SigningKeys& keys();
 
 Version version(const char* text);  // "6.46rc2"
@@ -33,33 +27,26 @@ qpk::BundleSpec bundle(const std::string& name, const char* versionText, std::ve
 std::string build(const qpk::PackageSpec& s, const qpk::SigningKeys& signingKeys = keys());
 std::string buildBundle(const qpk::BundleSpec& s);
 
-// Writes a built package into an upload directory of the scratch root.
 std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
                    const std::string& directory = kDownload);
 bool hasLine(const std::string& text, const std::string& line);
-// Installs package files through one upgrade run, then removes the uploads
-// and the changed-packages marker, so later runs start from a database and
-// can be checked for both.
+// Installs package files through one upgrade run, then removes the uploads and the changed-packages marker.
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files);
 
-// The state of a scratch root below the given top folders: router path ->
-// "f:<bytes>", "l:<link text>" or "d". The post-install log is left out:
-// most runs write it, by design.
+// A scratch root below the top folders: router path -> "f:<bytes>",
+// "l:<link text>" or "d". The post-install log, which most runs write, is left out.
 using State = std::map<std::string, std::string>;
 State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
-// Makes the root hold exactly state again below the given top folders.
 void restore(const ScratchRoot& root, const State& state,
              const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
-// The paths whose entries differ, "+" (only after), "-" (only before) or
-// "~" (changed) in front; at most limit of them.
+// At most limit paths that differ: "+" (only after), "-" (only before) or "~" (changed) in front.
 std::vector<std::string> differences(const State& before, const State& after, size_t limit = 20);
-// Every file and link under "/flash" with its bytes (a link as "-> " and
-// its text), folders and the log left out: what most checks compare.
+// Every file under "/flash" with its bytes and every link as "-> <text>".
 std::map<std::string, std::string> flashTree(const ScratchRoot& root);
 
-// A package file's top-level parts, walked without the reader.
+// A package file's top-level parts (offset of the 6-byte head), walked without the reader.
 struct PartSpan {
-  size_t offset;  // of the 6-byte part head
+  size_t offset;
   uint16_t type;
   uint32_t length;
 };
@@ -69,24 +56,20 @@ std::string versionLine(const char* versionText);
 
 // A database entry of small files, e.g. {{"version", "16777216 5\n"}}.
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files);
-// An installed package written straight to disk: version 1.0 built at 100,
-// one file "/flash/bin/<name>" holding "binary of <name>", the deps file, and
-// the state file ("disabled" or "enabled", holding "auto\n") when given.
+// Package 1.0 built at 100 written straight to disk: "/flash/bin/<name>" holding "binary of <name>",
+// the deps file, and the state file ("disabled" or "enabled", holding "auto\n") when given.
 void installEntry(ScratchRoot& root, const std::string& name, const std::string& deps = "",
                   const std::string& state = "");
-// The database directory's names in the order readdir gives them: the
-// order the loader must keep.
+// The database directory's names in readdir's order, which the loader must keep.
 std::vector<std::string> listingOrder(const ScratchRoot& root);
 
-// Host paths.
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string readLink(const std::string& path);  // empty when it is no link
 bool pathExists(const std::string& path);             // without following a last link
 unsigned fileMode(const std::string& path);           // low 12 bits
 std::vector<std::string> listFolder(const std::string& path);  // names, sorted
 
-// Target -> the temporary's bytes for a move of a temporary, "<remove>" for
-// a removal, "<other>" else. Must run where the temporaries are visible.
+// Target -> the temporary's bytes, "<remove>" or "<other>" (where the temporaries are visible).
 std::map<std::string, std::string> stagedView(const StagedChanges& staged);
 
 }  // namespace fixtures

@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,26 +15,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "staging/atomic_writer.h"
-
-namespace {
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-  ::remove(path);  // unlink or rmdir; what cannot go is left rather than chased
-  return 0;
-}
-}  // namespace
+#include "support/fixtures.h"
 
 void removeTree(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (!S_ISDIR(st.st_mode)) {
-    ::unlink(path.c_str());
-    return;
-  }
+  auto removeEntry = [](const char* entry, const struct stat*, int, struct FTW*) {
+    ::remove(entry);  // unlink or rmdir; what cannot go is left rather than chased
+    return 0;
+  };
   ::nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
 
@@ -47,48 +41,32 @@ std::string readFile(const std::string& path) {
 
 namespace {
 
-std::string stripCursorSequences(std::string text) {
-  for (const char* sequence : {"\x1b[?25l", "\x1b[?25h"}) {
-    size_t length = std::strlen(sequence);
-    for (size_t at = text.find(sequence); at != std::string::npos; at = text.find(sequence, at))
-      text.erase(at, length);
-  }
-  return text;
-}
-
-bool onlyWhitespace(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
-
 // The rule is documented with RunResult::outPlain.
-std::string plainOutput(const std::string& raw) {
-  std::string text = stripCursorSequences(raw);
+std::string plainOutput(std::string text) {
+  for (const std::string cursor : {"\x1b[?25l", "\x1b[?25h"})
+    for (size_t at = 0; (at = text.find(cursor, at)) != std::string::npos;) text.erase(at, cursor.size());
   std::string plain;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    bool terminated = end != std::string::npos;
-    if (!terminated) end = text.size();
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
     std::string line = text.substr(start, end - start);
     start = end + 1;
-    size_t lastReturn = line.rfind('\r');
-    if (lastReturn != std::string::npos) {
+    if (const size_t lastReturn = line.rfind('\r'); lastReturn != std::string::npos) {
       line.erase(0, lastReturn + 1);
-      if (onlyWhitespace(line)) continue;
+      if (line.find_first_not_of(" \t") == std::string::npos) continue;
     }
-    plain += line;
-    if (terminated) plain += '\n';
+    plain += line + (end < text.size() ? "\n" : "");
   }
   return plain;
 }
 
-// Runs argv with the pipes wired up; prepare runs in the child just before the
-// exec and returns false to fail the child with status 126.
+// Runs argv with standard input on a pipe and both outputs into memory files;
+// prepare runs in the child before the exec (false: status 126).
 RunResult runWith(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                   const std::string& stdinData, const std::function<bool()>& prepare) {
   RunResult result;
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+  int in[2];
+  const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
+  if (out < 0 || err < 0 || ::pipe2(in, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe: " << std::strerror(errno);
     return result;
   }
@@ -96,17 +74,21 @@ RunResult runWith(const std::vector<std::string>& argv, const std::map<std::stri
   ::signal(SIGPIPE, SIG_IGN);
   std::cout.flush();
   std::fflush(nullptr);
-  pid_t pid = ::fork();
+  const pid_t pid = ::fork();
   if (pid < 0) {
     ADD_FAILURE() << "fork: " << std::strerror(errno);
+    for (int fd : {in[0], in[1], out, err}) ::close(fd);
     return result;
   }
   if (pid == 0) {
     ::signal(SIGPIPE, SIG_DFL);
     ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    if (prepare && !prepare()) ::_exit(126);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (prepare && !prepare()) {
+      std::fflush(nullptr);
+      ::_exit(126);
+    }
     std::vector<std::string> environment = {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"};
     for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
     std::vector<char*> args, envp;
@@ -119,61 +101,54 @@ RunResult runWith(const std::vector<std::string>& argv, const std::map<std::stri
     ::_exit(127);
   }
   ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  // Input is fed in chunks while both outputs are drained, so neither side
-  // can block the other on a full pipe.
-  int inFd = in[1];
-  ::fcntl(inFd, F_SETFL, O_NONBLOCK);
-  size_t written = 0;
-  if (stdinData.empty()) {
-    ::close(inFd);
-    inFd = -1;
-  }
-  int outFd = out[0], errFd = err[0];
-  char buffer[65536];
-  while (outFd >= 0 || errFd >= 0) {
-    struct pollfd fds[3];
-    int count = 0;
-    int outIndex = -1, errIndex = -1, inIndex = -1;
-    if (outFd >= 0) fds[outIndex = count++] = {outFd, POLLIN, 0};
-    if (errFd >= 0) fds[errIndex = count++] = {errFd, POLLIN, 0};
-    if (inFd >= 0) fds[inIndex = count++] = {inFd, POLLOUT, 0};
-    if (::poll(fds, count, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
+  // Fed from a thread, so a child that never reads it cannot block the wait.
+  std::thread feeder([&] {
+    for (size_t done = 0; done < stdinData.size();) {
+      const ssize_t n = ::write(in[1], stdinData.data() + done, stdinData.size() - done);
+      if (n < 0 && errno != EINTR) break;
+      done += std::max<ssize_t>(n, 0);
     }
-    if (inIndex >= 0 && fds[inIndex].revents != 0) {
-      ssize_t n = ::write(inFd, stdinData.data() + written, std::min<size_t>(stdinData.size() - written, 65536));
-      if (n > 0) written += static_cast<size_t>(n);
-      if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == stdinData.size()) {
-        ::close(inFd);
-        inFd = -1;
-      }
-    }
-    for (auto [index, fd, sink] : {std::tuple{outIndex, &outFd, &result.out}, std::tuple{errIndex, &errFd, &result.err}}) {
-      if (index < 0 || fds[index].revents == 0) continue;
-      ssize_t n = ::read(*fd, buffer, sizeof(buffer));
-      if (n > 0) {
-        sink->append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-        ::close(*fd);
-        *fd = -1;
-      }
-    }
-  }
-  if (inFd >= 0) ::close(inFd);
+    ::close(in[1]);
+  });
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  feeder.join();
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  result.out = readFile("/proc/self/fd/" + std::to_string(out));
+  result.err = readFile("/proc/self/fd/" + std::to_string(err));
+  ::close(out);
+  ::close(err);
   result.outPlain = plainOutput(result.out);
   return result;
 }
 
+// In a forked child: a private mount namespace with the tmpfs mounts and
+// read-only binds (nothing a run does can reach the host), then a chroot.
+bool isolate(const std::vector<std::pair<std::string, std::string>>& tmpfs,
+             const std::vector<std::pair<std::string, std::string>>& binds, const std::string& chrootTo) {
+  std::string failed;
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    failed = "make a private mount namespace";
+  for (const auto& [hostPath, size] : tmpfs) {
+    ::mkdir(hostPath.c_str(), 0755);
+    if (failed.empty() && ::mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+      failed = "mount tmpfs on " + hostPath;
+  }
+  for (const auto& [source, target] : binds) {
+    if (failed.empty() && (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+                           ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0))
+      failed = "bind " + source + " to " + target;
+  }
+  if (failed.empty() && !chrootTo.empty() && (::chroot(chrootTo.c_str()) != 0 || ::chdir("/") != 0))
+    failed = "change root to " + chrootTo;
+  if (!failed.empty()) ADD_FAILURE() << "cannot " << failed;
+  return failed.empty();
+}
+
 // What a dynamically linked program needs from the host inside the scratch
-// root. Directories are bind-mounted; links (/lib -> usr/lib) are copied as links.
+// root: folders are bound, links (/lib -> usr/lib) copied.
 const char* const kHostSystemPaths[] = {"/usr", "/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin", "/etc"};
 const char* const kChrootedBinary = "/.installer";
 
@@ -199,46 +174,31 @@ ScratchRoot::~ScratchRoot() {
 }
 
 std::string ScratchRoot::host(const std::string& routerPath) const {
-  if (!routerPath.empty() && routerPath[0] == '/') return path_ + routerPath;
-  return path_ + "/" + routerPath;
+  return path_ + (routerPath.compare(0, 1, "/") == 0 ? "" : "/") + routerPath;
 }
 
 void ScratchRoot::write(const std::string& routerPath, const std::string& content, unsigned mode) {
-  std::string file = host(routerPath);
+  const std::string file = host(routerPath);
   makeDirectories(file.substr(0, file.rfind('/')));
   ::unlink(file.c_str());  // a link is replaced, never written through
-  std::ofstream out(file, std::ios::binary);
-  if (!(out << content).flush()) ADD_FAILURE() << "write " << file << ": " << std::strerror(errno);
-  ::chmod(file.c_str(), mode);
+  fixtures::writeFile(file, content, mode);
 }
 
 std::string ScratchRoot::read(const std::string& routerPath) const { return readFile(host(routerPath)); }
 
-bool ScratchRoot::exists(const std::string& routerPath) const {
-  struct stat st;
-  return ::lstat(host(routerPath).c_str(), &st) == 0;
-}
+bool ScratchRoot::exists(const std::string& routerPath) const { return fixtures::pathExists(host(routerPath)); }
 
 void ScratchRoot::remove(const std::string& routerPath) { removeTree(host(routerPath)); }
 
-namespace {
-std::vector<std::string>* gListing = nullptr;
-size_t gListingPrefix = 0;
-int collectEntry(const char* path, const struct stat*, int type, struct FTW*) {
-  if (type != FTW_D && type != FTW_DNR && std::strlen(path) > gListingPrefix)
-    gListing->push_back(path + gListingPrefix);
-  return 0;
-}
-}  // namespace
-
 std::vector<std::string> ScratchRoot::list(const std::string& routerDir) const {
-  std::vector<std::string> entries;
+  namespace fs = std::filesystem;
   std::string dir = host(routerDir);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  gListing = &entries;
-  gListingPrefix = dir.size() + 1;
-  ::nftw(dir.c_str(), collectEntry, 32, FTW_PHYS);
-  gListing = nullptr;
+  std::vector<std::string> entries;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; it != end; it.increment(error)) {
+    if (it->is_symlink(error) || !it->is_directory(error)) entries.push_back(it->path().string().substr(dir.size() + 1));
+  }
   std::sort(entries.begin(), entries.end());
   return entries;
 }
@@ -253,66 +213,27 @@ RunResult ScratchRoot::run(const std::vector<std::string>& args, const std::map<
 RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
                                    const std::map<std::string, std::string>& env, const std::string& stdinData,
                                    const std::vector<std::string>& wrapper) const {
-  // The mount points are made here, in the parent, and removed again after
-  // the run; the mounts themselves live only in the child's namespace.
-  std::vector<std::string> madeDirs, madeFiles;
-  std::vector<std::string> mounts;
+  // The mount points are made here and removed after the run; the mounts
+  // live only in the child's namespace.
+  std::vector<std::string> madeFiles;
+  std::vector<std::pair<std::string, std::string>> binds = {{INSTALLER_BINARY, host(kChrootedBinary)}};
   for (const char* system : kHostSystemPaths) {
     struct stat st;
     if (::lstat(system, &st) != 0 || exists(system)) continue;
-    std::string target = host(system);
-    if (S_ISLNK(st.st_mode)) {
-      char link[4096];
-      ssize_t n = ::readlink(system, link, sizeof(link) - 1);
-      if (n <= 0) continue;
-      link[n] = '\0';
-      if (::symlink(link, target.c_str()) == 0) madeFiles.push_back(target);
-    } else if (S_ISDIR(st.st_mode)) {
-      if (::mkdir(target.c_str(), 0755) == 0) {
-        madeDirs.push_back(target);
-        mounts.push_back(system);
-      }
-    }
+    const std::string target = host(system), link = fixtures::readLink(system);
+    if (S_ISLNK(st.st_mode) && !link.empty() && ::symlink(link.c_str(), target.c_str()) == 0) madeFiles.push_back(target);
+    if (S_ISDIR(st.st_mode) && ::mkdir(target.c_str(), 0755) == 0) binds.emplace_back(system, target);
   }
-  std::string binary = host(kChrootedBinary);
-  int fd = ::open(binary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
-  if (fd >= 0) {
+  if (const int fd = ::open(binds[0].second.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755); fd >= 0) {
     ::close(fd);
-    madeFiles.push_back(binary);
+    madeFiles.push_back(binds[0].second);
   }
-
-  std::string root = path_;
-  auto prepare = [&]() {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_PRIVATE | MS_REC, nullptr) != 0) {
-      std::perror("mount namespace");
-      return false;
-    }
-    for (const std::string& system : mounts) {
-      // Read-only, so nothing a run does can reach the host's own system.
-      std::string target = root + system;
-      if (::mount(system.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-          ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
-        std::perror(("bind " + system).c_str());
-        return false;
-      }
-    }
-    if (::mount(INSTALLER_BINARY, (root + kChrootedBinary).c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      std::perror("bind installer");
-      return false;
-    }
-    if (::chroot(root.c_str()) != 0 || ::chdir("/") != 0) {
-      std::perror("chroot");
-      return false;
-    }
-    return true;
-  };
   std::vector<std::string> argv = wrapper;
   argv.push_back(kChrootedBinary);
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult result = runWith(argv, env, stdinData, prepare);
-
+  RunResult result = runWith(argv, env, stdinData, [&] { return isolate({}, binds, path_); });
   for (const std::string& file : madeFiles) ::unlink(file.c_str());
-  for (const std::string& dir : madeDirs) ::rmdir(dir.c_str());  // empty again once the namespace is gone
+  for (size_t i = 1; i < binds.size(); ++i) ::rmdir(binds[i].second.c_str());  // empty again once the namespace is gone
   return result;
 }
 
@@ -320,37 +241,14 @@ bool ScratchRoot::runInside(const std::function<void()>& fn) const { return runI
 
 bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs,
                  const std::string& chrootTo) {
-  std::cout.flush();
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return false;
-  }
-  if (pid == 0) {
-    bool ready = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-    if (!ready) ADD_FAILURE() << "cannot make a private mount namespace";
-    for (const auto& [hostPath, size] : tmpfs) {
-      ::mkdir(hostPath.c_str(), 0755);
-      if (ready && ::mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
-        ADD_FAILURE() << "cannot mount tmpfs on " << hostPath;
-        ready = false;
-      }
-    }
-    if (ready && !chrootTo.empty() && (::chroot(chrootTo.c_str()) != 0 || ::chdir("/") != 0)) {
-      ADD_FAILURE() << "cannot change root to " << chrootTo;
-      ready = false;
-    }
-    if (ready) fn();
+  const RunResult child = runWith({}, {}, "", [&]() -> bool {
+    if (isolate(tmpfs, {}, chrootTo)) fn();
     std::cout.flush();
     std::fflush(nullptr);
     ::_exit(::testing::Test::HasFailure() ? 1 : 0);  // the parent's gtest state is not the child's to tear down
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  });
+  std::cout << child.out << child.err << std::flush;  // what fn printed, failures included
+  return child.status == 0;
 }
 
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,

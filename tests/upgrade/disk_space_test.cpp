@@ -12,23 +12,14 @@ namespace {
 
 constexpr int64_t kBlock = 4096, kReserve = 32768;
 
-struct Change {
-  char kind;  // 'M' a move of a temporary, 'E' of an existing file, 'R' a removal, 'L' a link
-  std::string target, data;
-};
-
-// Each case: mounts, files written first, staged changes; the verdict and both margins.
+// Each case: mounts, files written first, staged changes (kind, target, source or link text: 'M' a move of a
+// temporary, 'E' of an existing file, 'R' a removal, 'L' a link); the verdict and both margins.
 TEST(DiskSpace, Margins) {
+  using Change = std::tuple<char, std::string, std::string>;
   const auto blocks = [](int64_t count, int64_t extra = 0) { return std::string(count * kBlock + extra, 'x'); };
-  const std::vector<std::pair<std::string, std::string>> small = {{"/flash", "400k"}};  // 100 blocks, no "/flash/boot"
-  const struct {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> mounts;
-    std::map<std::string, std::string> files;
-    std::vector<Change> changes;
-    bool ok;
-    int64_t boot, flash;
-  } cases[] = {
+  using Mounts = std::vector<std::pair<std::string, std::string>>;
+  const Mounts small = {{"/flash", "400k"}};  // 100 blocks, no "/flash/boot"
+  const std::tuple<const char*, Mounts, std::map<std::string, std::string>, std::vector<Change>, bool, int64_t, int64_t> cases[] = {
       // No statistics for a missing "/flash/boot": nothing free, nothing used; free space grown: no reserve.
       {"nothing staged", small, {}, {}, true, 0, 100 * kBlock},
       {"8 blocks left, all the reserve", small, {{"/ram/t", blocks(92)}}, {{'M', "/flash/f", "/ram/t"}}, true, 0, 0},
@@ -48,27 +39,26 @@ TEST(DiskSpace, Margins) {
       {"large file systems", {{"/flash", "17t"}}, {{"/ram/file", blocks(1)}}, {{'E', "/flash/file", "/ram/file"}}, true, 0,
        (int64_t{17} << 40) - kBlock - kReserve},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, routerMounts, files, changes, ok, bootMargin, flashMargin] : cases) {
     ScratchRoot root;
-    std::vector<std::pair<std::string, std::string>> mounts;
-    for (const auto& [path, size] : c.mounts) mounts.push_back({root.host(path), size});
+    Mounts mounts;
+    for (const auto& [path, size] : routerMounts) mounts.push_back({root.host(path), size});
     EXPECT_TRUE(runIsolated([&] {
       StagedChanges staged;
-      for (const auto& [path, bytes] : c.files) {
+      for (const auto& [path, bytes] : files) {
         makeDirectories(parentDirectory(path));
         writeFile(path, bytes);
       }
-      for (const Change& change : c.changes) {
-        if (change.kind == 'R') stageRemoval(staged, change.target);
-        else if (change.kind == 'L') stageSymlink(staged, change.data, change.target);
-        else if (change.kind == 'M') stageChange(staged, change.target, ChangeKind::MoveTemporary, change.data);
-        else stageChange(staged, change.target, ChangeKind::MoveExisting, change.data);
+      for (const auto& [kind, target, data] : changes) {
+        if (kind == 'R') stageRemoval(staged, target);
+        else if (kind == 'L') stageSymlink(staged, data, target);
+        else stageChange(staged, target, kind == 'M' ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, data);
       }
       int64_t boot = 0, flash = 0;
-      EXPECT_EQ(checkDiskSpace(staged, &boot, &flash), c.ok) << c.what;
-      EXPECT_EQ(boot, c.boot) << c.what;
-      EXPECT_EQ(flash, c.flash) << c.what;
-    }, mounts, root.path())) << c.what;
+      EXPECT_EQ(checkDiskSpace(staged, &boot, &flash), ok) << what;
+      EXPECT_EQ(boot, bootMargin) << what;
+      EXPECT_EQ(flash, flashMargin) << what;
+    }, mounts, root.path())) << what;
   }
 }
 

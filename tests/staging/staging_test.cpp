@@ -1,0 +1,269 @@
+// Staging: temporaries go with the change that owns them and where there is
+// room; commitChanges, also across devices onto a private tmpfs; the manifest.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "staging/atomic_writer.h"
+#include "staging/commit.h"
+#include "staging/staged_changes.h"
+#include "support/fixtures.h"
+
+using namespace fixtures;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+namespace {
+
+TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
+  ScratchRoot root;
+  const std::string d = root.host("/tmp/");
+  for (const char* name : {"tmp1", "tmp2", "tmp3", "tmp4", "source", "old"}) writeFile(d + name, name);
+  StagedChanges set;
+  // Replaced: the temporary is deleted; a MoveExisting source is not ours.
+  stageChange(set, d + "a", ChangeKind::MoveTemporary, d + "tmp1");
+  stageMove(set, d + "source", d + "a");
+  EXPECT_FALSE(pathExists(d + "tmp1"));
+  EXPECT_EQ(set[d + "a"].kind, ChangeKind::MoveExisting);
+  stageSymlink(set, "text", d + "a");
+  EXPECT_TRUE(pathExists(d + "source"));
+  // A removal of an existing file replaces the write; the file stays until the commit.
+  stageChange(set, d + "old", ChangeKind::MoveTemporary, d + "tmp2");
+  stageRemoval(set, d + "old");
+  EXPECT_FALSE(pathExists(d + "tmp2"));
+  EXPECT_EQ(set[d + "old"].kind, ChangeKind::Remove);
+  EXPECT_TRUE(pathExists(d + "old"));
+  // A removal of a missing path (a dangling link too) takes the write back.
+  stageChange(set, d + "new", ChangeKind::MoveTemporary, d + "tmp3");
+  stageRemoval(set, d + "new");
+  EXPECT_EQ(set.count(d + "new"), 0u);
+  EXPECT_FALSE(pathExists(d + "tmp3"));
+  ASSERT_EQ(symlink("nowhere", (d + "dangling").c_str()), 0);
+  stageRemoval(set, d + "dangling");
+  EXPECT_EQ(set.size(), 2u);
+  // Discarding deletes only temporaries.
+  stageChange(set, d + "b", ChangeKind::MoveTemporary, d + "tmp4");
+  stageChange(set, d + "c", ChangeKind::MoveTemporary, d + "already-gone");
+  discardChanges(set);
+  EXPECT_TRUE(set.empty());
+  EXPECT_EQ(listFolder(d), (std::vector<std::string>{"dangling", "old", "source"}));
+}
+
+// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given
+// size, and "/flash/boot" one of its own.
+bool onFlash(const std::string& size, const std::function<void()>& fn) {
+  ScratchRoot root;
+  return runIsolated(fn, {{root.host("/flash"), size}, {root.host("/flash/boot"), "1m"}}, root.path());
+}
+
+// The folder of the temporary openAtomic staged for target, or "refused".
+std::string placed(StagedChanges& set, const std::string& target, uint32_t hint) {
+  AtomicFile out;
+  if (!openAtomic(out, set, target, hint, 0)) return set.count(target) ? "refused but staged" : "refused";
+  return parentDirectory(set[target].data);
+}
+
+// In the program's folder on the target's file system when there is room
+// (more than the hint and a spare 64 KiB, counting what the run took
+// before), else on "/ram" (also when the size is not known); the nearest
+// existing ancestor of the target decides.
+TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
+  EXPECT_TRUE(onFlash("1m", [] {
+    StagedChanges set;
+    EXPECT_EQ(placed(set, "/flash/PCKGS_CHANGED", 1), "/flash/.installer");
+    EXPECT_EQ(placed(set, "/flash/unknown-size", 0), "/ram/.installer");
+    mkdir("/flash/var", 0755);
+    EXPECT_EQ(placed(set, "/flash/var/pdb/newpkg/version", 10), "/flash/.installer");
+    EXPECT_EQ(placed(set, "/flash/boot/new/kernel", 10), "/flash/boot/.installer");
+    EXPECT_EQ(placed(set, "/flash/boot/big", 1000 * 1024), "/ram/.installer");
+    const uint32_t left = 1024 * 1024 - 11 - 65536;  // exactly that much is not enough
+    EXPECT_EQ(placed(set, "/flash/big", left), "/ram/.installer");
+    EXPECT_EQ(placed(set, "/flash/fits", left - 1), "/flash/.installer");
+  }));
+  // Exactly 4 GiB free: the product of free blocks and block size is 0 when
+  // it wraps in 32 bits, which would send every file to RAM.
+  EXPECT_TRUE(onFlash("4g", [] {
+    StagedChanges set;
+    EXPECT_EQ(placed(set, "/flash/file", 1000), "/flash/.installer");
+  }));
+}
+
+using Names = std::vector<std::string>;
+
+// Standard error of the commit, or the reason it was refused.
+std::string committed(StagedChanges set) {
+  CaptureStderr();
+  CommitFailure failure;
+  const bool done = commitChanges(set, false, &failure);
+  const std::string err = GetCapturedStderr();
+  if (!done) discardChanges(set);
+  return done ? err : "refused: " + failure.what;
+}
+
+// Removals run before moves and take a folder's plain files only; they fail
+// silently. Moves keep the mode and make missing folders, links keep their
+// text, and a file staged for removal may become a folder. A commit finished
+// again by the next run keeps what was moved.
+TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([] {
+    const std::string d = "/tmp/";
+    for (const char* dir : {"d", "e", "x", "x/sub", "y"}) mkdir((d + dir).c_str(), 0755);
+    for (const char* name : {"d/old", "x/a", "x/.hidden", "x/sub/f", "y/version", "plain"}) writeFile(d + name, name);
+    writeFile(d + "src", "moved in", 0750);
+    StagedChanges set;
+    // The move's key sorts first, so one pass in key order would move the
+    // file in and then remove it with its directory.
+    stageMove(set, d + "src", d + "d/new");
+    stageRemoval(set, d + "e/../d");
+    ASSERT_EQ(set.begin()->first, d + "d/new");
+    stageRemoval(set, d + "x");
+    stageRemoval(set, d + "y/");  // entry directories are staged with their "/"
+    stageRemoval(set, d + "plain");
+    stageSymlink(set, "relative text", d + "plain/deep/link");
+    stageChange(set, d + "vanished", ChangeKind::Remove, "");
+    EXPECT_EQ(committed(set), "");
+    EXPECT_EQ(listFolder(d + "d"), Names{"new"});
+    EXPECT_EQ(readFile(d + "d/new"), "moved in");
+    EXPECT_EQ(fileMode(d + "d/new"), 0750u);
+    EXPECT_EQ(readLink(d + "plain/deep/link"), "relative text");
+    EXPECT_EQ(listFolder(d + "x"), (Names{".hidden", "sub"}));
+    EXPECT_EQ(listFolder(d), (Names{"d", "e", "plain", "x"}));
+    EXPECT_FALSE(pathExists("/flash/.installer/commit"));
+    StagedChanges again;
+    stageChange(again, d + "d/", ChangeKind::Remove, "");
+    stageMove(again, d + "src", d + "d/new");
+    finishCommit(again);
+    EXPECT_EQ(listFolder(d + "d"), Names{"new"});
+  }));
+}
+
+// A set that cannot be carried out whole is refused before anything changes.
+TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
+  struct Row {
+    const char* target;
+    const char* source;  // empty: "/tmp/new"
+    const char* why;
+  };
+  const std::string longName(256, 'n');
+  const Row rows[] = {
+      {"/tmp/file/x", "", "could not create /tmp/file/x: Not a directory"},  // a file where a folder is needed
+      {"/tmp/folder", "", "could not create /tmp/folder: Is a directory"},   // a folder where a file goes
+      {"/tmp/staged/x", "", "could not create /tmp/staged/x: Not a directory"},  // a file of the same set
+      {"/tmp/missing", "/tmp/nowhere", "could not move /tmp/nowhere: No such file or directory"},
+  };
+  ScratchRoot root;
+  EXPECT_TRUE(root.runInside([&] {
+    writeFile("/tmp/file", "file");
+    mkdir("/tmp/folder", 0755);
+    writeFile("/tmp/old", "old");
+    for (const Row& row : rows) {
+      writeFile("/tmp/new", "new");
+      StagedChanges set;
+      stageChange(set, "/tmp/old", ChangeKind::Remove, "");
+      stageMove(set, "/tmp/new", "/tmp/staged");
+      stageMove(set, *row.source ? row.source : "/tmp/new2", row.target);
+      if (!*row.source) writeFile("/tmp/new2", "new2");
+      EXPECT_EQ(committed(set), std::string("refused: ") + row.why) << row.target;
+      EXPECT_EQ(readFile("/tmp/old"), "old") << row.target;
+      EXPECT_FALSE(pathExists("/tmp/staged")) << row.target;
+    }
+    StagedChanges set;
+    writeFile("/tmp/new", "new");
+    stageMove(set, "/tmp/new", "/tmp/" + longName);
+    EXPECT_EQ(committed(set), "refused: could not create /tmp/" + longName + ": File name too long");
+    EXPECT_FALSE(pathExists("/flash/.installer/commit"));
+  }));
+}
+
+// Moves across devices are copied (bytes and mode) before the point of no
+// return; what cannot be copied, or does not fit, refuses the commit whole.
+TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
+  ScratchRoot root;
+  EXPECT_TRUE(runIsolated(
+      [] {
+        const std::string d = "/tmp/";
+        std::string big(100000, '\0');
+        for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 251);
+        writeFile(d + "src", big, 02750);
+        writeFile(d + "small", "small", 0600);
+        writeFile(d + "mnt/t", "old", 0644);
+        StagedChanges set;
+        stageChange(set, d + "mnt/t", ChangeKind::MoveTemporary, d + "src");
+        stageMove(set, d + "small", d + "mnt/new/sub/f");
+        EXPECT_EQ(committed(set), "");
+        EXPECT_EQ(readFile(d + "mnt/t"), big);
+        EXPECT_EQ(fileMode(d + "mnt/t"), 02750u);
+        EXPECT_EQ(readFile(d + "mnt/new/sub/f"), "small");
+        EXPECT_EQ(fileMode(d + "mnt/new/sub/f"), 0600u);
+        // A temporary of the set was copied and is gone; another's file stays.
+        EXPECT_FALSE(pathExists(d + "src"));
+        EXPECT_TRUE(pathExists(d + "small"));
+        EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{});
+        mkdir((d + "srcdir").c_str(), 0755);
+        symlink("nothing", (d + "dangling").c_str());
+        writeFile(d + "huge", std::string(5 << 20, 'x'));
+        for (const auto& [source, why] : {std::pair{"gone", "No such file or directory"}, {"srcdir", "Is a directory"},
+                                          {"dangling", "No such file or directory"}, {"huge", "No space left on device"}}) {
+          StagedChanges refused;
+          // A temporary that is gone, and moves of existing files.
+          const bool temporary = *source == 'g';
+          stageChange(refused, d + "mnt/t", temporary ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, d + source);
+          EXPECT_EQ(committed(refused), std::string("refused: could not create /tmp/mnt/t: ") + why) << source;
+          EXPECT_EQ(pathExists(d + source), !temporary) << source;
+          EXPECT_EQ(readFile(d + "mnt/t"), big) << source;
+          EXPECT_EQ(listFolder(d + "mnt/.installer"), Names{}) << source;
+        }
+        // Too few inodes for the new folders and links: the first of them is named.
+        StagedChanges links;
+        stageSymlink(links, "x", d + "few/new/link");
+        EXPECT_EQ(committed(links), "refused: could not create /tmp/few/new: No space left on device");
+      },
+      {{root.host("/tmp/mnt"), "4m"}, {root.host("/tmp/few"), "1m,nr_inodes=2"}}, root.path()));
+}
+
+// Reading the manifest a safe run leaves, line by line (its writing and the
+// kinds read back are checked by the safe, commit and cancel runs).
+TEST(Manifest, ReadingRules) {
+  const struct {
+    std::string content;
+    bool result;
+    std::vector<std::string> keys;
+  } cases[] = {
+      // A file read to its end (last newline or not) or to an empty line is
+      // complete; a malformed line ends the reading with false, earlier lines stay.
+      {"", true, {}},
+      {"U /flash/a\nM /flash/b /src", true, {"/flash/a", "/flash/b"}},
+      {"U /flash/a\n\nU /flash/b\n", true, {"/flash/a"}},
+      {"U /flash/a\nU\nU /flash/b\n", false, {"/flash/a"}},
+      {"U /flash/a\nM /flash/b\nU /flash/c\n", false, {"/flash/a"}},
+      {"L /flash/a\n", false, {}},
+      {"X\n", false, {}},
+      // Another letter is skipped, and the lines after it still count.
+      {"X /flash/a /flash/b\nU /flash/c\nu /flash/d\nMM /flash/e /flash/f\n", true, {"/flash/c"}},
+      // Empty fields are missing fields; a place outside "/flash" is passed over.
+      {"M /flash/a \n", false, {}},
+      {"U  /flash/a\n", false, {}},
+      {"U /etc/passwd\nM /rw/x /flash/a\nU /flash/c\n", true, {"/flash/c"}},
+      {std::string("U /flash/a\nM /flash/b /c\n\xff\x00\x01junk\nU /flash/d\n", 30), false, {"/flash/a", "/flash/b"}},
+      {"U /flash/a\n" + std::string(100000, 'j'), false, {"/flash/a"}},
+  };
+  ScratchRoot root;
+  const std::string path = root.host("/ram/MANIFEST");
+  for (const auto& c : cases) {
+    writeFile(path, c.content);
+    StagedChanges set;
+    EXPECT_EQ(readManifest(set, path), c.result) << c.content;
+    std::vector<std::string> keys;
+    for (const auto& [key, change] : set) keys.push_back(key);
+    EXPECT_EQ(keys, c.keys) << c.content;
+  }
+  // A later line for the same target wins.
+  writeFile(path, "M /flash/a /first\nL /flash/a text\nM /flash/a /last\n");
+  StagedChanges set;
+  EXPECT_TRUE(readManifest(set, path));
+  EXPECT_EQ(set["/flash/a"].kind, ChangeKind::MoveExisting);
+  EXPECT_EQ(set["/flash/a"].data, "/last");
+}
+
+}  // namespace
