@@ -31,8 +31,7 @@ PackageInfo bundleOf(const std::string& name, Version version, std::vector<Packa
 // Inclusive bounds, 0 for none, names byte for byte; a provision matches when the ranges touch or overlap.
 TEST(Satisfies, BoundsAndProvisionRanges) {
   const struct {
-    std::string name;
-    Version min, max;
+    std::string name; Version min, max;
     bool expected;
   } cases[] = {
       {"foo", V(6, 46), V(6, 46), true},       {"foo", V(6, 46, 1), V(6, 46, 1), false},
@@ -47,8 +46,7 @@ TEST(Satisfies, BoundsAndProvisionRanges) {
   PackageInfo open = package("impl", V(1, 0), {{"feature", 5, 0, 0}});
   PackageInfo bounded = package("impl", V(1, 0), {{"other", 0, 0, 0}, {"feature", 2, 4, 0}});
   const struct {
-    const PackageInfo* provider;
-    Version min, max;
+    const PackageInfo* provider; Version min, max;
     bool expected;
   } ranges[] = {
       {&open, 1, 3, false},   {&open, 1, 0, true},     {&open, 1, 5, true},      {&bounded, 4, 0, true},
@@ -84,8 +82,7 @@ TEST(Relations, DependsOnAndConflictsWith) {
 // Provisions displace by priority: the first naming the other side decides, before later conflict entries.
 TEST(Relations, ProvisionsDisplaceByPriority) {
   const struct {
-    std::vector<Relation> aProvides, bProvides;
-    std::vector<Relation> aConflicts;
+    std::vector<Relation> aProvides, bProvides, aConflicts;
     bool aOverB, bOverA;
   } cases[] = {
       {{{"b", 0, 0, 0}}, {}, {}, true, false},  // A provides B's own name with priority 0

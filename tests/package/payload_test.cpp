@@ -81,8 +81,7 @@ TEST(Payload, WhatEachPayloadStages) {
     marked.byte23 = 1;
     const std::string big = noise(300000);  // many blocks on both sides
     const struct {
-      std::vector<FileEntry> files;
-      bool disabled;
+      std::vector<FileEntry> files; bool disabled;
       std::map<std::string, std::string> staged;
     } cases[] = {
         {{FileEntry{"/bin/tool", big, 0x81ED}, FileEntry{"/etc/empty", ""}, FileEntry{"/etc/conf", "a=1\n"}}, false,

@@ -46,8 +46,7 @@ TEST(QpkTool, BuildThenInfo) {
   root.write("/tmp/short.qpk", build(shortSigned));
   root.write("/tmp/empty.qpk", build(spec("e", "1.0", {qpk::FileEntry{"", "data", 0x81A4, 0}})));
   const struct {
-    std::vector<std::string> args;
-    int status;
+    std::vector<std::string> args; int status;
     std::string out, err;  // out: the whole text, or one exact line of it
   } rows[] = {
       {{"info", dir + "/hello.qpk"}, 0,
@@ -139,17 +138,15 @@ TEST(QpkTool, RefusesToMakeWhatTheRouterRefuses) {
   root.write("/tmp/pdb/var/pdb/phantom/version", "1 1\n");
   root.write("/tmp/blob", "b");
   auto package = [&](const std::string& name, const std::string& files, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {"build", "--name", name, "--version", "1.0", "--files", dir + "/" + files,
-                                     "--key-eddsa", kKey, "-o", dir + "/" + name + ".qpk"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
+    more.insert(more.begin(), {"build", "--name", name, "--version", "1.0", "--files", dir + "/" + files,
+                               "--key-eddsa", kKey, "-o", dir + "/" + name + ".qpk"});
+    return more;
   };
   ASSERT_EQ(0, qpkRun(package("one", "plain")).status);
   ASSERT_EQ(0, qpkRun(package("dup", "plain")).status);
   const std::string bundle = " (the router would refuse it)\n";
   const struct {
-    std::vector<std::string> args;
-    int status;
+    std::vector<std::string> args; int status;
     std::string err;
   } rows[] = {
       {package(".hidden", "plain"), 1, "package name \".hidden\" begins with \".\"" + bundle},
@@ -187,37 +184,30 @@ TEST(QpkKeys, KeygenSignVerify) {
   EXPECT_EQ(0600u, fileMode(dir + "/legacy.private"));
   EXPECT_NE(0, qpkRun({"keygen", "--legacy", dir + "/legacy"}).status);
   writeFile(pkg, build(spec("pkg", "6.47", {file("/bin/x", "payload bytes")})));
-  const std::string header = "package pkg-6.47\n  digest:    sha1\n", mode1 =
-      "  mode:      1 (EdDSA or legacy; 2 on a router with /ram/SECURE)\n";
-  const std::string newKeys[] = {"--public-legacy", dir + "/legacy.public", "--public-eddsa", dir + "/eddsa.public"};
+  const std::string mode1 = "  mode:      1 (EdDSA or legacy; 2 on a router with /ram/SECURE)\n",
+                    valid = "  signature: long\n  eddsa:     valid\n  legacy:    valid\n" + mode1 + "  result:    accepted\n";
+  const std::string legacy = dir + "/legacy.public", eddsa = dir + "/eddsa.public";
   const struct {
-    std::vector<std::string> sign;  // before the check, when given
-    int signStatus;
-    std::vector<std::string> verify;
-    int status;
-    std::string out;
+    std::vector<std::string> sign, verify;  // sign: before the check, when given
+    int signStatus, status; std::string out;
   } steps[] = {
-      {{}, 0, {}, 0, "  signature: long\n  eddsa:     valid\n  legacy:    valid\n" + mode1 + "  result:    accepted\n"},
-      {{"--key-legacy", dir + "/legacy.private"}, 2, {}, 0, ""},  // a long signature needs both keys
-      {{"--key-legacy", dir + "/legacy.private", "--key-eddsa", dir + "/eddsa.private"}, 0, {}, 1,
+      {{}, {"verify"}, 0, 0, valid},
+      {{"sign", "--key-legacy", dir + "/legacy.private"}, {}, 2, 0, ""},  // a long signature needs both keys
+      {{"sign", "--key-legacy", dir + "/legacy.private", "--key-eddsa", dir + "/eddsa.private"}, {"verify"}, 0, 1,
        "  signature: long\n  eddsa:     invalid\n  legacy:    invalid\n" + mode1 + "  result:    refused\n"},
-      {{}, 0, {newKeys, newKeys + 4}, 0,
-       "  signature: long\n  eddsa:     valid\n  legacy:    valid\n" + mode1 + "  result:    accepted\n"},
-      {{"--short", "--key-legacy", dir + "/legacy.private"}, 0, {newKeys, newKeys + 2}, 0,
+      {{}, {"verify", "--public-legacy", legacy, "--public-eddsa", eddsa}, 0, 0, valid},
+      {{"sign", "--short", "--key-legacy", dir + "/legacy.private"}, {"verify", "--public-legacy", legacy}, 0, 0,
        "  signature: short\n  eddsa:     absent\n  legacy:    valid\n" + mode1 + "  result:    accepted\n"},
   };
-  auto command = [&](const char* name, std::vector<std::string> args) {
-    args.insert(args.begin(), name);
-    args.push_back(pkg);
-    return qpkRun(args);
-  };
-  for (const auto& step : steps) {
+  for (auto step : steps) {
     if (!step.sign.empty()) {
-      ASSERT_EQ(step.signStatus, command("sign", step.sign).status) << step.sign[1];
+      step.sign.push_back(pkg);
+      ASSERT_EQ(step.signStatus, qpkRun(step.sign).status) << step.sign[1];
     }
     if (step.signStatus != 0) continue;
-    const RunResult run = command("verify", step.verify);
+    step.verify.push_back(pkg);
+    const RunResult run = qpkRun(step.verify);
     EXPECT_EQ(step.status, run.status) << step.out;
-    EXPECT_EQ(header + step.out, run.out);
+    EXPECT_EQ("package pkg-6.47\n  digest:    sha1\n" + step.out, run.out);
   }
 }

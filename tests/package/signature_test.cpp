@@ -61,8 +61,7 @@ TEST(VerifySignature, PartSizesAndModeTable) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
     const struct {
-      uint32_t size;
-      bool legacyOnly;  // verifies only where the legacy kind counts
+      uint32_t size; bool legacyOnly;  // verifies only where the legacy kind counts
       uint32_t left;    // of the part after the check
     } sizes[] = {{0, false, 0}, {67, false, 67}, {68, true, 0}, {131, true, 63}, {132, false, 0}, {200, false, 68}};
     for (Version v : {k6_46_8, k7_1beta4}) {
@@ -79,8 +78,7 @@ TEST(VerifySignature, PartSizesAndModeTable) {
     changed[8 + 6 + 3] ^= 1;
     EXPECT_FALSE(verifyFile(changed));
     const struct {
-      Version version;
-      int mode;
+      Version version; int mode;
     } table[] = {
         {0x00000000, 1}, {0x062E6608, 1}, {0x062E6609, 2}, {0x062EFFFF, 2}, {0x062F0000, 1}, {0x06306600, 1},
         {0x06306601, 2}, {0x06FFFFFF, 2}, {0x07000000, 1}, {0x07016203, 1}, {0x07016204, 2}, {0xFFFFFFFF, 2},
@@ -111,10 +109,8 @@ TEST(VerifySignature, LegacyHalfCountsOnlyUnderMode1) {
   EXPECT_TRUE(root.runInside([&] {
     using F = qpk::SignatureForm;
     const struct {
-      Version version;
-      F form;
-      const qpk::SigningKeys* keys;
-      const char* name;
+      Version version; F form;
+      const qpk::SigningKeys* keys; const char* name;
       bool secure, valid;
     } cases[] = {
         {k6_46_8, F::Long, &otherEddsa, "pkg", false, true},  // EdDSA half wrong, legacy half right
