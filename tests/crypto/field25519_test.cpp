@@ -13,9 +13,8 @@
 
 namespace {
 
-// 0, 1, 2^256 - 1, p + 18, p, p - 1, 2^255 and random values.
-std::vector<std::array<uint8_t, 32>> testValues() {
-  std::vector<std::array<uint8_t, 32>> values(207);
+TEST(Field25519, MatchesBigNumbers) {
+  std::vector<std::array<uint8_t, 32>> values(207);  // 0, 1, 2^256 - 1, p + 18, p, p - 1, 2^255, random
   values[1][0] = 1;
   values[2].fill(0xFF);
   for (int i = 3; i < 6; ++i) values[i].fill(0xFF), values[i][31] = 0x7F;
@@ -26,16 +25,11 @@ std::vector<std::array<uint8_t, 32>> testValues() {
   for (size_t i = 7; i < values.size(); ++i) {
     for (auto& b : values[i]) b = static_cast<uint8_t>(random());
   }
-  return values;
-}
-
-TEST(Field25519, MatchesBigNumbers) {
   BN_CTX* ctx = BN_CTX_new();
   BIGNUM *p = nullptr, *invertExponent = nullptr, *powExponent = nullptr, *e = BN_new();  // p, p - 2, (p - 5) / 8
   BN_hex2bn(&p, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed");
   BN_hex2bn(&invertExponent, "7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffeb");
   BN_hex2bn(&powExponent, "0ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffd");
-  const auto values = testValues();
   for (size_t i = 0; i < values.size(); ++i) {
     const uint8_t* a = values[i].data();
     const uint8_t* b = values[(i * 7 + 3) % values.size()].data();

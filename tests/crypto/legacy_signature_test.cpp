@@ -42,8 +42,7 @@ TEST(LegacySignature, KnownAnswers) {
   }
 }
 
-// Key pairs from the vectors' seeds: the secret follows the parity rule (a or l - a), the public key is shared;
-// signatures verify, break with the digest and never repeat a nonce.
+// Key pairs from the vectors' seeds (parity rule a or l - a); signatures verify, break, never repeat a nonce.
 TEST(LegacySigner, KeyPairsSignaturesAndNonces) {
   JsonValue file;
   ASSERT_TRUE(loadVectorFile("legacy-signature.json", file));

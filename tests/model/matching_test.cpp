@@ -59,8 +59,7 @@ TEST(Satisfies, BoundsAndProvisionRanges) {
   EXPECT_TRUE(providesMatch(bounded, Relation{"feature", 5, 0, 0}));
 }
 
-// Dependencies and conflicts through provisions and bundle members, one way only; placeholders (version and
-// build time 0xFFFFFFFF) never conflict, either way round.
+// Relations through provisions and members, one way only; placeholders (all 0xFFFFFFFF) never conflict.
 TEST(Relations, DependsOnAndConflictsWith) {
   PackageInfo app = package("app", V(1, 0)), a = package("a", V(1, 0)), member = package("wireless", V(6, 46));
   app.dependencies.push_back({"lib", V(2, 0), 0, 0});

@@ -14,21 +14,13 @@ using namespace fixtures;
 namespace {
 
 qpk::PackageSpec fullSpec() {
-  qpk::PackageSpec s;
-  s.name = "routing";
-  s.version = makeVersion(6, 46, Final, 9);
-  s.buildTime = 1700000000;
-  s.flags = kFlagBootImage | kFlagStateOnly;
-  s.text24 = "text twenty-four";
-  s.architecture = "mipsbe";
-  s.text2 = "text two";
-  s.note = "a note";
-  s.dependencies = {{"system", makeVersion(6, 46, Final, 0), makeVersion(6, 46, Final, 9), 0}};
-  s.provides = {{"routing", 0, 0, 5}, {"bgp", makeVersion(1, 0, Final, 0), 0, -3}};
-  s.conflicts = {{"old-routing", 0, 0, 0}};
-  s.blob = std::string("\x00\x01\x02blob", 7);
-  s.files = {{"/bin/ospf", "ospf binary", 0x81ED, 0}, {"/etc", "", 0x41ED, 0}};
-  return s;
+  return {.name = "routing", .version = makeVersion(6, 46, Final, 9), .buildTime = 1700000000,
+          .flags = kFlagBootImage | kFlagStateOnly, .text24 = "text twenty-four", .architecture = "mipsbe",
+          .text2 = "text two", .note = "a note",
+          .dependencies = {{"system", makeVersion(6, 46, Final, 0), makeVersion(6, 46, Final, 9), 0}},
+          .provides = {{"routing", 0, 0, 5}, {"bgp", makeVersion(1, 0, Final, 0), 0, -3}},
+          .conflicts = {{"old-routing", 0, 0, 0}}, .blob = std::string("\x00\x01\x02blob", 7),
+          .files = {{"/bin/ospf", "ospf binary", 0x81ED, 0}, {"/etc", "", 0x41ED, 0}}};
 }
 
 // "S" (SHA-256) or "1", then the digest of file[from, to) in 32 bytes; closedDigest gives the reader's so.
@@ -105,8 +97,7 @@ TEST(PackageReader, RoundTripsEveryPartForBothMagics) {
 
 // A 16-byte name without NUL, a header without flags (read as 0), "i386" by default.
 TEST(PackageReader, HeaderFieldEdges) {
-  qpk::PackageSpec s;
-  s.name = "sixteen-chars-ab";
+  qpk::PackageSpec s = spec("sixteen-chars-ab", "1.0");
   s.flags = 3;
   s.writeFlags = false;
   Reading readerOf(build(s), false);
@@ -115,8 +106,7 @@ TEST(PackageReader, HeaderFieldEdges) {
             std::make_tuple(info.name, info.flags, info.architecture, info.hasBlob, readerOf.reader.partType()));
 }
 
-// The digest closed at the first signature part covers skipped parts: SHA-256 from the first switch after the
-// header (a switch before it restarts at the header), else SHA-1 from after the 8-byte file header.
+// The signed digest covers skipped parts: SHA-256 from the first switch (at most back to the header), else SHA-1.
 TEST(PackageReader, DigestCoversSkippedPartsFromTheFirstSha256Switch) {
   qpk::PackageSpec s = fullSpec();
   s.sha256 = true;
@@ -222,8 +212,7 @@ TEST(PackageReader, HostileLengthsDoNotAllocateOrLoop) {
   EXPECT_EQ(PartFiles, longNote.reader.partType());
 }
 
-// The bar fills with the position in the declared size and stays in its bounds, also past a declared size
-// that is too small or would overflow.
+// The bar fills with the position in the declared size, in bounds also for a size too small or overflowing.
 TEST(InstallProgress, BarFillsWithThePositionAndStaysInBounds) {
   std::ostringstream console;
   setConsoleStream(&console);

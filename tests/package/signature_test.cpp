@@ -55,8 +55,7 @@ bool verifyFile(const std::string& bytes, bool hashing = true, uint32_t* remaini
   return valid;
 }
 
-// Which part sizes are read as which form, what the digest covers, and the mode by version: a secure router
-// asks EdDSA of every package; "branding" may otherwise always use the legacy kind.
+// Part sizes read as each form, the digest's cover, the mode by version, "branding" and a secure router.
 TEST(VerifySignature, PartSizesAndModeTable) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {

@@ -45,8 +45,7 @@ TEST(SystemInfo, MinimumVersionAndFlaggedStateFromTheEnvironment) {
   unsetenv("flagged");
 }
 
-// Standard input from a file, through a small block: reads from the block and straight, puts back across a
-// refill, and seeks in and beyond the block. (A pipe's reads are those of every run from standard input.)
+// Standard input from a file through a small block: reads, put-back across a refill, seeks in and past it.
 TEST(FdStreamBuffer, RegularFileReadsPutsBackAndSeeks) {
   std::string data(1000, '\0'), got(1000, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 251);
