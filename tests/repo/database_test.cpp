@@ -1,6 +1,5 @@
-// The package database in chrooted scratch roots: loading entries, schedules
-// and images, good or corrupt (each record compared whole); "--show",
-// byte-exact; the post-install log; and writing entries back.
+// The package database in scratch roots: loading entries, schedules and images, good or corrupt
+// (each record compared whole); "--show", byte-exact; the post-install log; writing entries back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,11 +108,9 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
                      "orphan 1.0@5 uninstall on/auto bundle in big:0.0-0.0"}));
 }
 
-// Images give the header parts only; the entry's small files then count for
-// the file list alone (the files must still go when it is uninstalled). A
-// bundle's image gives its members (the image's own architecture and blob
-// flag are not among the header parts). Cut, foreign or lying images never
-// crash the loader: what cannot be read falls back to the entry's small files.
+// Images give the header parts only (not architecture nor blob flag); the small files then give the
+// file list alone. A bundle's image gives its members. Cut, foreign or lying images never crash the
+// loader: what cannot be read falls back to the entry's small files.
 TEST(Loader, ImagesAndCorruptImages) {
   ScratchRoot root;
   qpk::PackageSpec fromImage = spec("imaged", "6.46.9");
@@ -152,8 +149,7 @@ TEST(Loader, ImagesAndCorruptImages) {
   stuck.part(PartHeader, qpk::encodeHeader("s1", 1, 3, 0, true));
   stuck.part(PartHeader, "tiny");
   root.write("/flash/var/pdb/stuck/image", stuck.finish());
-  // A header naming the database's parent owns no entry: "/flash/var/disabled"
-  // is not its state file, and "dots" itself loads as broken.
+  // A header naming the database's parent owns no entry: "/flash/var/disabled" is not its state file.
   dots.part(PartHeader, qpk::encodeHeader("..", 1, 3, 0, true));
   root.write("/flash/var/pdb/dots/image", dots.finish());
   root.write("/flash/var/disabled", "user\n");
@@ -169,15 +165,13 @@ TEST(Loader, ImagesAndCorruptImages) {
                      "stuck 0.01@3 - on/auto bundle for i386", "suite 7.1beta4@1000 - on/auto bundle note the suite for i386"}));
 }
 
-// The post-install log: a takeover reads the lines of a finished log and
-// reserves 4096 zero bytes; a write appends. An unterminated last line was
-// cut off mid-write and is dropped.
+// A takeover reads a finished log's lines (an unterminated last one was cut mid-write and is
+// dropped) and reserves 4096 zero bytes; a write appends.
 TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
   const struct {
-    std::optional<std::string> before;  // none: no log yet
-    bool takeOver;
-    std::vector<std::string> read, said;  // the lines taken over; what the run says
-    std::optional<std::string> written;   // none: the log is not touched
+    std::optional<std::string> before; bool takeOver;  // before none: no log yet
+    std::vector<std::string> read, said;                // the lines taken over; what the run says
+    std::optional<std::string> written;                 // none: the log is not touched
   } cases[] = {
       {"a\n\nb", true, {"a", ""}, {"x"}, "a\n\nx\n"},
       {std::string(4096, '\0'), true, {}, {"x"}, "x\n"},  // an interrupted run's reservation
@@ -214,9 +208,8 @@ const std::string kHeading =
     std::string(94, '-') + "\n";
 const std::string kBlank(41, ' ');
 
-// Images first in listing order (a bundle after its members), then those of
-// the images directory, then the entries without an image; plain files in
-// the database directory are left-overs, not packages. Nothing is written.
+// Images in listing order (a bundle after its members), then the images directory's, then entries
+// without an image; plain files in the database directory are left-overs. Nothing is written.
 TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
   ScratchRoot root;
   qpk::PackageSpec imaged = built("imaged", "6.46.9");
@@ -255,9 +248,7 @@ TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
   EXPECT_FALSE(root.exists("/flash/postlog") || root.exists("/flash/PCKGS_CHANGED"));
 }
 
-// The entry files a waiting safe run left in the program's folder are not
-// packages: the listing is the heading alone, and the next run installs the
-// upload again instead of tripping over nameless-looking entries.
+// The temporaries a waiting safe run left are not packages: the next run installs the upload again.
 TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
   ScratchRoot root;
   upload(root, "foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
@@ -272,7 +263,6 @@ TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
   EXPECT_EQ(again.outPlain, "installed foo-6.46.9\n");
 }
 
-
 const std::string kEntry = "/flash/var/pdb/foo/";
 constexpr Version kV1 = makeVersion(1, 0, Final, 0);
 
@@ -285,8 +275,7 @@ Package fooPackage() {
 
 using View = std::map<std::string, std::string>;
 
-// The staged view with the entry directory's prefix cut from its targets;
-// every entry file keeps the temporary's owner-only mode.
+// The staged view, relative to the entry directory; every entry file keeps the owner-only mode.
 View entryView(const StagedChanges& staged) {
   View view;
   for (const auto& [target, content] : stagedView(staged)) {
@@ -302,10 +291,8 @@ View entryView(const StagedChanges& staged) {
 // Which entry files are written (byte exact), kept or removed.
 TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
   const struct {
-    const char* what;
-    std::map<std::string, std::string> before;  // the entry's files
-    std::function<void(Package&)> change;
-    View staged;
+    const char* what; std::map<std::string, std::string> before;  // the entry's files
+    std::function<void(Package&)> change; View staged;
   } cases[] = {
       {"full metadata, byte exact",
        {{"enabled", "user\n"}, {"provides", "old 0 0 0\n"}, {"image", "x"}},
@@ -348,8 +335,8 @@ TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
   }
 }
 
-// Names that cannot own an entry directory stage nothing anywhere, and
-// metadata the entry files cannot hold is refused before anything is staged.
+// Names that cannot own an entry directory stage nothing; metadata the entry files cannot hold is
+// refused before anything is staged.
 TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   ScratchRoot root;
   for (const char* path : {"/flash/var/pdb/image", "/flash/var/pdb/enabled", "/flash/var/disabled", "/flash/var/image",
@@ -378,8 +365,7 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
       EXPECT_TRUE(p.files.empty());
       EXPECT_EQ(p.action, PendingAction::None);
     }
-    // A newline in a path would split it in two on the next load, and the
-    // uninstallation would remove a file the package never had.
+    // A newline in a path would split it on the next load: the uninstall would remove a foreign file.
     for (int form = 0; form < 3; ++form) {
       Package p = fooPackage();
       if (form == 0) p.dependencies = {{"two words", 0, 0, 0}};
@@ -398,9 +384,8 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   }));
 }
 
-// Stored paths are removed as they are (never "/flash/" + path), only below
-// "/flash" and outside the database, and not while another record lists
-// them; the boot image goes with it.
+// Stored paths are removed as they are, only below "/flash" and outside the database, and not while
+// another record lists them; the boot image goes with it.
 TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
   ScratchRoot root;
   for (const char* path : {"/flash/bin/x", "/flash/flash/bin/x", "/flash/bin/shared", "/etc/passwd",

@@ -1,16 +1,11 @@
-// The resolver: the engine's phases and walk on small sets, the indexed
-// phases against literal scans on random sets, scheduled requests carried out
-// by a real run, and whether a candidate may be installed (the outcome bits and
-// the one message for the first outcome the caller does not tolerate).
+// The resolver: the engine's phases and walk, the indexed phases against literal scans on random
+// sets, scheduled requests carried out by a real run, and whether a candidate may be installed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "console/messages.h"
 #include "model/matching.h"
@@ -41,8 +36,7 @@ struct Named {
     bool disabled = false, isBundle = false;
     std::string bundle{};
     std::vector<Relation> dependencies{}, provides{}, conflicts{};
-    Version version = kV1;
-    uint32_t buildTime = 100;
+    Version version = kV1; uint32_t buildTime = 100;
   } setup{};
 };
 using Installed = Named::Setup;
@@ -96,12 +90,9 @@ bool emptyBundles(Repository& r) { return settleEmptyBundles(r), true; }
 bool keepFirst(Repository& r) { return keepDependencies(r, *r.packages[0], 1), true; }
 
 struct PhaseRow {
-  const char* what;
-  bool (*phase)(Repository&);
-  std::vector<Named> set;
-  Actions expected;
-  Names log = {};
-  bool accepted = true;
+  const char* what; bool (*phase)(Repository&);
+  std::vector<Named> set; Actions expected;
+  Names log = {}; bool accepted = true;
 };
 
 const Installed kMember{.bundle = "suite"};
@@ -188,8 +179,7 @@ TEST_F(ActionEngine, WalkFollowsChainsDeeperThanTheStackWouldAllow) {
   for (int i = 1; i < depth; ++i) ASSERT_EQ(A::Enable, repo().packages[i]->action) << i;
 }
 
-// The phases as literally described: every pair for conflicts, a rescan
-// from the start after every change for unmet needs.
+// The phases as literally described: every pair for conflicts, a rescan after every change for unmet needs.
 void literalConflicts(Repository& repository) {
   auto& packages = repository.packages;
   for (size_t x = 0; x < packages.size(); ++x) {
@@ -273,8 +263,7 @@ TEST_F(ActionEngine, IndexedPhasesDecideAsTheLiteralScans) {
   }
 }
 
-// orderCandidates as literally described (every entry against every other), the oracle for the
-// indexed ordering on random lists: which entries survive, in what order, with what warnings.
+// The ordering as literally described (every entry against every other): survivors, order, warnings.
 void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose) {
   std::vector<PackageInfo*> kept;
   for (PackageInfo* cur : list) {
@@ -349,9 +338,8 @@ TEST_F(ActionEngine, IndexedOrderingDecidesAsTheLiteralOne) {
   }
 }
 
-// Uninstalling, asked for or of a broken entry, is silent; removals run last loaded first, enables in
-// dependency order; a user's choice is recorded as "user", the engine's as
-// "auto"; a state file that no longer holds is removed.
+// Uninstalls (asked for or of a broken entry) are silent; removals run last loaded first, enables in
+// dependency order; choices are recorded as "user" or "auto"; a state file that no longer holds goes.
 TEST(ActionStaging, SettledRequestsReachTheDatabase) {
   using namespace fixtures;
   ScratchRoot root;
@@ -401,18 +389,14 @@ constexpr uint32_t N = kOutcomeNewer, O = kOutcomeOlder, R = kOutcomeRefused, C 
 enum Context { kPlain, kFlagged, kMinimum, kQuiet };
 
 struct Candidate {
-  const char* name;
-  Version version = kV1;
-  uint32_t buildTime = 100;
-  const char* architecture = "";
+  const char* name; Version version = kV1;
+  uint32_t buildTime = 100; const char* architecture = "";
   std::vector<Relation> dependencies = {};
 };
 struct CandidateRow {
-  std::vector<Named> installed;
-  Candidate candidate;
+  std::vector<Named> installed; Candidate candidate;
   uint32_t tolerated, outcome;
-  std::string message = "";
-  Context context = kPlain;
+  std::string message = ""; Context context = kPlain;
 };
 
 const std::vector<Named> kA2 = {{"a", {.version = kV2}}};

@@ -1,5 +1,4 @@
-// Staging: temporaries go with the change that owns them and where there is
-// room; commitChanges, also across devices onto a private tmpfs; the manifest.
+// Staging: temporaries go with their change and where there is room; the commit; the manifest.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,20 +19,19 @@ TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
   const std::string d = root.host("/tmp/");
   for (const char* name : {"tmp1", "tmp2", "tmp3", "tmp4", "source", "old"}) writeFile(d + name, name);
   StagedChanges set;
-  // Replaced: the temporary is deleted; a MoveExisting source is not ours.
+  // Replaced: the temporary is deleted, a moved existing file is not ours; a removal of an existing
+  // file replaces the write (the file stays until the commit), of a missing path takes it back.
   stageChange(set, d + "a", ChangeKind::MoveTemporary, d + "tmp1");
   stageMove(set, d + "source", d + "a");
   EXPECT_FALSE(pathExists(d + "tmp1"));
   EXPECT_EQ(set[d + "a"].kind, ChangeKind::MoveExisting);
   stageSymlink(set, "text", d + "a");
   EXPECT_TRUE(pathExists(d + "source"));
-  // A removal of an existing file replaces the write; the file stays until the commit.
   stageChange(set, d + "old", ChangeKind::MoveTemporary, d + "tmp2");
   stageRemoval(set, d + "old");
   EXPECT_FALSE(pathExists(d + "tmp2"));
   EXPECT_EQ(set[d + "old"].kind, ChangeKind::Remove);
   EXPECT_TRUE(pathExists(d + "old"));
-  // A removal of a missing path (a dangling link too) takes the write back.
   stageChange(set, d + "new", ChangeKind::MoveTemporary, d + "tmp3");
   stageRemoval(set, d + "new");
   EXPECT_EQ(set.count(d + "new"), 0u);
@@ -41,7 +39,6 @@ TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
   ASSERT_EQ(symlink("nowhere", (d + "dangling").c_str()), 0);
   stageRemoval(set, d + "dangling");
   EXPECT_EQ(set.size(), 2u);
-  // Discarding deletes only temporaries.
   stageChange(set, d + "b", ChangeKind::MoveTemporary, d + "tmp4");
   stageChange(set, d + "c", ChangeKind::MoveTemporary, d + "already-gone");
   discardChanges(set);
@@ -49,8 +46,7 @@ TEST(StagedChanges, TemporariesGoWithTheChangeThatOwnsThem) {
   EXPECT_EQ(listFolder(d), (std::vector<std::string>{"dangling", "old", "source"}));
 }
 
-// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given
-// size, and "/flash/boot" one of its own.
+// Runs fn chrooted to a scratch root whose "/flash" is a tmpfs of the given size ("/flash/boot" 1m).
 bool onFlash(const std::string& size, const std::function<void()>& fn) {
   ScratchRoot root;
   return runIsolated(fn, {{root.host("/flash"), size}, {root.host("/flash/boot"), "1m"}}, root.path());
@@ -63,10 +59,8 @@ std::string placed(StagedChanges& set, const std::string& target, uint32_t hint)
   return parentDirectory(set[target].data);
 }
 
-// In the program's folder on the target's file system when there is room
-// (more than the hint and a spare 64 KiB, counting what the run took
-// before), else on "/ram" (also when the size is not known); the nearest
-// existing ancestor of the target decides.
+// On the target's file system when there is room (more than the hint and a spare 64 KiB, counting
+// what the run took before), else on "/ram" (also for unknown sizes); the nearest ancestor decides.
 TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
   EXPECT_TRUE(onFlash("1m", [] {
     StagedChanges set;
@@ -80,8 +74,7 @@ TEST(AtomicWriter, TemporaryGoesWhereThereIsRoom) {
     EXPECT_EQ(placed(set, "/flash/big", left), "/ram/.installer");
     EXPECT_EQ(placed(set, "/flash/fits", left - 1), "/flash/.installer");
   }));
-  // Exactly 4 GiB free: the product of free blocks and block size is 0 when
-  // it wraps in 32 bits, which would send every file to RAM.
+  // Exactly 4 GiB free: free blocks times block size wraps to 0 in 32 bits.
   EXPECT_TRUE(onFlash("4g", [] {
     StagedChanges set;
     EXPECT_EQ(placed(set, "/flash/file", 1000), "/flash/.installer");
@@ -100,10 +93,8 @@ std::string committed(StagedChanges set) {
   return done ? err : "refused: " + failure.what;
 }
 
-// Removals run before moves and take a folder's plain files only; they fail
-// silently. Moves keep the mode and make missing folders, links keep their
-// text, and a file staged for removal may become a folder. A commit finished
-// again by the next run keeps what was moved.
+// Removals run first, take a folder's plain files only and fail silently. Moves keep the mode and
+// make folders, links keep their text; a removed file may become a folder; a finish run keeps moves.
 TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
   ScratchRoot root;
   EXPECT_TRUE(root.runInside([] {
@@ -112,8 +103,7 @@ TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
     for (const char* name : {"d/old", "x/a", "x/.hidden", "x/sub/f", "y/version", "plain"}) writeFile(d + name, name);
     writeFile(d + "src", "moved in", 0750);
     StagedChanges set;
-    // The move's key sorts first, so one pass in key order would move the
-    // file in and then remove it with its directory.
+    // The move sorts first: one pass in key order would move the file in, then remove its folder.
     stageMove(set, d + "src", d + "d/new");
     stageRemoval(set, d + "e/../d");
     ASSERT_EQ(set.begin()->first, d + "d/new");
@@ -141,8 +131,7 @@ TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
 // A set that cannot be carried out whole is refused before anything changes.
 TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
   struct Row {
-    const char* target;
-    const char* source;  // empty: "/tmp/new"
+    const char* target; const char* source;  // empty source: "/tmp/new2"
     const char* why;
   };
   const std::string longName(256, 'n');
@@ -176,8 +165,8 @@ TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
   }));
 }
 
-// Moves across devices are copied (bytes and mode) before the point of no
-// return; what cannot be copied, or does not fit, refuses the commit whole.
+// Moves across devices are copied (bytes and mode) before the point of no return; what cannot be
+// copied, or does not fit, refuses the commit whole.
 TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
   ScratchRoot root;
   EXPECT_TRUE(runIsolated(
@@ -222,16 +211,13 @@ TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
       {{root.host("/tmp/mnt"), "4m"}, {root.host("/tmp/few"), "1m,nr_inodes=2"}}, root.path()));
 }
 
-// Reading the manifest a safe run leaves, line by line (its writing and the
-// kinds read back are checked by the safe, commit and cancel runs).
+// Reading the manifest a safe run leaves (its writing is checked by the safe and commit runs).
 TEST(Manifest, ReadingRules) {
   const struct {
-    std::string content;
-    bool result;
+    std::string content; bool result;
     std::vector<std::string> keys;
   } cases[] = {
-      // A file read to its end (last newline or not) or to an empty line is
-      // complete; a malformed line ends the reading with false, earlier lines stay.
+      // Complete to its end or an empty line; a malformed line ends it with false, earlier lines stay.
       {"", true, {}},
       {"U /flash/a\nM /flash/b /src", true, {"/flash/a", "/flash/b"}},
       {"U /flash/a\n\nU /flash/b\n", true, {"/flash/a"}},
