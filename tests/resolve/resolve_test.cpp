@@ -155,17 +155,6 @@ TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
   }
 }
 
-// In flagged state only the latest builds are enabled.
-TEST_F(ActionEngine, FlaggedStateEnablesTheLatestBuildOnly) {
-  flaggedState = true;
-  addAll({{"keeper"}, {"early", {.action = A::Enable, .disabled = true, .buildTime = 10}},
-          {"late", {.action = A::Enable, .disabled = true, .buildTime = 20}}});
-  ASSERT_TRUE(decide(repo()));
-  const std::vector<Package*> enabled = enableList(repo());
-  ASSERT_EQ(1u, enabled.size());
-  EXPECT_EQ("late", enabled[0]->name);
-}
-
 // A chain far deeper than the call stack would allow is followed to its end.
 TEST_F(ActionEngine, WalkFollowsChainsDeeperThanTheStackWouldAllow) {
   const int depth = 100000;
@@ -353,10 +342,11 @@ TEST(ActionStaging, SettledRequestsReachTheDatabase) {
   root.write("/flash/var/pdb/junk/version", "\xff\x01junk");  // a broken entry goes as well
   root.write("/flash/var/pdb/rival/conflicts", "sleeper 0 0\n");  // goes when sleeper comes
   root.write("/flash/var/pdb/base/enabled", "user\n");            // stale: "disabled" wins
-  root.write("/ram/pdb/lib/schedule", "uninstall\n");              // app needs it: refused
-  root.write("/ram/pdb/tool/schedule", "disable\n");
-  root.write("/ram/pdb/extra/schedule", "uninstall\n");
-  root.write("/ram/pdb/sleeper/schedule", "enable\n");
+  for (const auto& [name, word] : {std::pair{"lib", "uninstall"} /* refused: app needs it */, {"tool", "disable"},
+                                   {"extra", "uninstall"},
+                                   {"sleeper", "enable"}}) {
+    root.write(std::string("/ram/pdb/") + name + "/schedule", std::string(word) + "\n");
+  }
   const std::vector<std::string> order = listingOrder(root);
   const bool toolFirst = std::find(order.begin(), order.end(), "tool") < std::find(order.begin(), order.end(), "rival");
 
@@ -367,11 +357,10 @@ TEST(ActionStaging, SettledRequestsReachTheDatabase) {
                 "enabled base-1.0\nenabled sleeper-1.0\n",
             result.outPlain);
   EXPECT_NE(std::string::npos, result.out.find("\renabling sleeper-1.0...")) << result.out;
-  std::map<std::string, std::string> expected = {{"/flash/PCKGS_CHANGED", ""},
-                                                 {"/flash/var/pdb/tool/disabled", "user\n"},
-                                                 {"/flash/var/pdb/rival/disabled", "auto\n"},
-                                                 {"/flash/var/pdb/rival/conflicts", "sleeper 0 0\n"},
-                                                 {"/flash/var/pdb/sleeper/enabled", "user\n"}};
+  std::map<std::string, std::string> expected = {
+      {"/flash/PCKGS_CHANGED", ""}, {"/flash/var/pdb/tool/disabled", "user\n"},
+      {"/flash/var/pdb/rival/disabled", "auto\n"}, {"/flash/var/pdb/rival/conflicts", "sleeper 0 0\n"},
+      {"/flash/var/pdb/sleeper/enabled", "user\n"}};
   for (const auto& [name, deps] : kept) {
     const std::string entry = "/flash/var/pdb/" + name + "/";
     expected["/flash/bin/" + name] = "binary of " + name;
