@@ -52,10 +52,9 @@ Records loaded(const ScratchRoot& root) {
   EXPECT_TRUE(root.runInside([] {
     std::ostringstream out;
     setConsoleStream(&out);
-    Repository& repository = Repository::instance();
-    repository.open("i386", false);
+    Repository::instance().open("i386", false);
     std::string lines;
-    for (const auto& p : repository.packages) lines += describe(*p) + "\n";
+    for (const auto& p : Repository::instance().packages) lines += describe(*p) + "\n";
     writeFile("/tmp/loaded", lines);
   }));
   Records records;

@@ -37,6 +37,7 @@ struct Named {
     std::string bundle{};
     std::vector<Relation> dependencies{}, provides{}, conflicts{};
     Version version = kV1; uint32_t buildTime = 100;
+    const char* architecture = "";
   } setup{};
 };
 using Installed = Named::Setup;
@@ -57,17 +58,21 @@ class ResolveTest : public ::testing::Test {
     flaggedState = false;
   }
   static Repository& repo() { return Repository::instance(); }
+  static void fill(PackageInfo& info, const Installed& setup) {
+    info.version = setup.version;
+    info.buildTime = setup.buildTime;
+    info.architecture = setup.architecture;
+    info.isBundle = setup.isBundle;
+    info.dependencies = setup.dependencies;
+    info.provides = setup.provides;
+    info.conflicts = setup.conflicts;
+  }
   static Package& add(const std::string& name, const Installed& setup = {}) {
     Package& package = *repo().packages.emplace_back(std::make_unique<Package>(name));
-    package.version = setup.version;
-    package.buildTime = setup.buildTime;
+    fill(package, setup);
     package.action = setup.action;
     package.disabled = setup.disabled;
-    package.isBundle = setup.isBundle;
     if (!setup.bundle.empty()) package.bundle = rel(setup.bundle);
-    package.dependencies = setup.dependencies;
-    package.provides = setup.provides;
-    package.conflicts = setup.conflicts;
     return package;
   }
   static void addAll(const std::vector<Named>& set) {
@@ -281,12 +286,9 @@ void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose
     if (!dropped) kept.push_back(cur);
   }
   list.clear();
-  for (PackageInfo* x : kept) {
-    size_t position = 0;
-    for (size_t j = list.size(); j-- > 0 && position == 0;) {
-      if (dependsOn(*x, *list[j]) || conflictsWith(*list[j], *x)) position = j + 1;
-    }
-    list.insert(list.begin() + position, x);
+  for (PackageInfo* x : kept) {  // after the last entry it needs or that excludes it
+    const auto after = [x](PackageInfo* y) { return dependsOn(*x, *y) || conflictsWith(*y, *x); };
+    list.insert(std::find_if(list.rbegin(), list.rend(), after).base(), x);
   }
 }
 
@@ -377,13 +379,8 @@ constexpr uint32_t N = kOutcomeNewer, O = kOutcomeOlder, R = kOutcomeRefused, C 
                    E = kOutcomeEqual;
 enum Context { kPlain, kFlagged, kMinimum, kQuiet };
 
-struct Candidate {
-  const char* name; Version version = kV1;
-  uint32_t buildTime = 100; const char* architecture = "";
-  std::vector<Relation> dependencies = {};
-};
 struct CandidateRow {
-  std::vector<Named> installed; Candidate candidate;
+  std::vector<Named> installed; Named candidate;
   uint32_t tolerated, outcome;
   std::string message = ""; Context context = kPlain;
 };
@@ -396,33 +393,35 @@ const std::string kArm = "ERROR: can not install a-1.0: it is not made for mipsb
 const std::string kNewerThere = "WARNING: omitting package a-1.0: newer package a-2.0 is already installed";
 
 const CandidateRow kCandidateRows[] = {
-    {kA2, {"a", kV3}, 0, N},  // a plain upgrade explains nothing
+    {kA2, {"a", {.version = kV3}}, 0, N},  // a plain upgrade explains nothing
     {kA2, {"a"}, 0, O, kNewerThere},
-    {kA2, {"a", kV2}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
-    {{{"a"}}, {"a", kV1, 101}, 0, N},  // equal versions: the build time decides
-    {{{"a"}}, {"a", kV1, 99}, O, O},
+    {kA2, {"a", {.version = kV2}}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
+    {{{"a"}}, {"a", {.buildTime = 101}}, 0, N},  // equal versions: the build time decides
+    {{{"a"}}, {"a", {.buildTime = 99}}, O, O},
     {{{"branding", {.buildTime = 500}}}, {"branding"}, 0, 0, "", kFlagged},  // never compared
     // Only a downgrade run explains a skipped newer package.
-    {kA2, {"a", kV3}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},
+    {kA2, {"a", {.version = kV3}}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},
     // Flagged state refuses older builds whatever is tolerated; build times decide.
-    {kA200, {"a", kV2, 150}, ~0u, R | C | N, "WARNING: cannot install older a-2.0: router in flagged state", kFlagged},
-    {kA200, {"a", kV1, 150}, 0, R | C | O, "WARNING: cannot install older a-1.0: router in flagged state", kFlagged},
-    {kA200, {"a", kV1, 200}, E, E, "", kFlagged},
+    {kA200, {"a", {.version = kV2, .buildTime = 150}}, ~0u, R | C | N,
+     "WARNING: cannot install older a-2.0: router in flagged state", kFlagged},
+    {kA200, {"a", {.buildTime = 150}}, 0, R | C | O, "WARNING: cannot install older a-1.0: router in flagged state",
+     kFlagged},
+    {kA200, {"a", {.buildTime = 200}}, E, E, "", kFlagged},
     // The minimum system version binds "system" and "tarnwick*" only.
     {{}, {"system"}, 0, R, "ERROR: omitting package system-1.0: min Tarnwick version is 2.0", kMinimum},
     {{}, {"tarnwick-x"}, 0, R, "ERROR: omitting package tarnwick-x-1.0: min Tarnwick version is 2.0", kMinimum},
     {{}, {"tarnwic"}, 0, 0, "", kMinimum},
-    {{}, {"a", kV1, 100, "arm"}, 0, R, kArm},
-    {{}, {"a", kV1, 100, "mips"}, R, R},  // a prefix is another architecture
+    {{}, {"a", {.architecture = "arm"}}, 0, R, kArm},
+    {{}, {"a", {.architecture = "mips"}}, R, R},  // a prefix is another architecture
     // Any installed provider counts; only the first missing one is named.
     {{{"lib", {.action = A::Uninstall, .disabled = true}}},
-     {"a", kV1, 100, "", {rel("lib"), rel("x", kV2), rel("y")}}, 0, R,
+     {"a", {.dependencies = {rel("lib"), rel("x", kV2), rel("y")}}}, 0, R,
      "ERROR: can not install a-1.0: x-2.0 is not installed, but is required"},
     {{{"rival", {.disabled = true, .conflicts = {rel("a")}}}}, {"a"}, 0, 0},  // only enabled ones conflict
     {{{"rival", {.conflicts = {rel("a")}}}}, {"a"}, 0, C, "ERROR: can not install a-1.0: it conflicts with rival-1.0"},
     // Every check runs; the first untolerated outcome speaks.
-    {kA2AndRival, {"a", kV1, 100, "arm", {rel("missing")}}, 0, O | R | C, kNewerThere},
-    {kA2AndRival, {"a", kV1, 100, "", {rel("missing")}}, O, O | R | C, kMissing},
+    {kA2AndRival, {"a", {.dependencies = {rel("missing")}, .architecture = "arm"}}, 0, O | R | C, kNewerThere},
+    {kA2AndRival, {"a", {.dependencies = {rel("missing")}}}, O, O | R | C, kMissing},
     {kA2, {"a"}, 0, O, "", kQuiet},
 };
 
@@ -436,10 +435,7 @@ TEST_F(CheckCandidate, Decisions) {
     repo().quiet = row.context == kQuiet;
     if (row.context == kMinimum) setenv("minversion", std::to_string(kV2).c_str(), 1);
     PackageInfo candidate(row.candidate.name);
-    candidate.version = row.candidate.version;
-    candidate.buildTime = row.candidate.buildTime;
-    candidate.architecture = row.candidate.architecture;
-    candidate.dependencies = row.candidate.dependencies;
+    fill(candidate, row.candidate.setup);
     EXPECT_EQ(row.outcome, checkCandidate(repo(), row.tolerated, candidate)) << "row " << index;
     EXPECT_EQ(row.message.empty() ? Names{} : Names{row.message}, log()) << "row " << index;
     if (row.context == kQuiet) { EXPECT_EQ("", console_.str()); }
