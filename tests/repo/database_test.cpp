@@ -200,9 +200,6 @@ qpk::PackageSpec built(const std::string& name, const char* versionText) {
   return s;
 }
 
-const std::string kHeading =
-    "            Name          Version                Built                                    Note\n" +
-    std::string(94, '-') + "\n";
 const std::string kBlank(41, ' ');
 
 // Images in listing order (a bundle after its members), then the images directory's, then entries
@@ -234,7 +231,8 @@ TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
       {"small", "           small              1.2 Feb/07/2106 06:28:15" + kBlank + "\n"},
       {"late", "            late              2.0 Dec/05/2026 22:15:01" + kBlank + "\n"},
   };
-  std::string expected = kHeading;
+  std::string expected =
+      "            Name          Version                Built                                    Note\n" + std::string(94, '-') + "\n";
   for (const std::string& name : listingOrder(root)) {
     if (name == "suite") expected += rows.at("m1") + rows.at("m2") + rows.at("suite");
     if (name == "imaged") expected += rows.at(name);
@@ -243,18 +241,6 @@ TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, expected + rows.at("late") + rows.at("small"));
   EXPECT_FALSE(root.exists("/flash/postlog") || root.exists("/flash/PCKGS_CHANGED"));
-}
-
-// The temporaries a waiting safe run left are not packages: the next run installs the upload again.
-TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
-  ScratchRoot root;
-  upload(root, "foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
-  RunResult safe = root.run({"--safe"});
-  ASSERT_EQ(safe.status, 0) << safe.out << safe.err;
-  ASSERT_FALSE(root.list("/flash/.installer").empty());
-  RunResult again = root.run({});
-  EXPECT_EQ(again.status, 0) << again.out << again.err;
-  EXPECT_EQ(again.outPlain, "installed foo-6.46.9\n");
 }
 
 const std::string kEntry = "/flash/var/pdb/foo/";

@@ -9,7 +9,6 @@
 
 #include "console/messages.h"
 #include "model/matching.h"
-#include "model/package.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/action_phases.h"
@@ -397,7 +396,6 @@ const CandidateRow kCandidateRows[] = {
     {kA2, {"a"}, 0, O, kNewerThere},
     {kA2, {"a", {.version = kV2}}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
     {{{"a"}}, {"a", {.buildTime = 101}}, 0, N},  // equal versions: the build time decides
-    {{{"a"}}, {"a", {.buildTime = 99}}, O, O},
     {{{"branding", {.buildTime = 500}}}, {"branding"}, 0, 0, "", kFlagged},  // never compared
     // Only a downgrade run explains a skipped newer package.
     {kA2, {"a", {.version = kV3}}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},

@@ -5,7 +5,6 @@
 
 #include "staging/atomic_writer.h"
 #include "staging/commit.h"
-#include "staging/staged_changes.h"
 #include "support/fixtures.h"
 
 using namespace fixtures;
@@ -186,8 +185,7 @@ TEST(Commit, CrossDeviceMovesAreCopiedBeforeTheCommit) {
         for (const auto& [source, why] : {std::pair{"gone", "No such file or directory"}, {"srcdir", "Is a directory"},
                                           {"dangling", "No such file or directory"}, {"huge", "No space left on device"}}) {
           StagedChanges refused;
-          // A temporary that is gone, and moves of existing files.
-          const bool temporary = *source == 'g';
+          const bool temporary = *source == 'g';  // a temporary that is gone; the others are moves
           stageChange(refused, d + "mnt/t", temporary ? ChangeKind::MoveTemporary : ChangeKind::MoveExisting, d + source);
           EXPECT_EQ(committed(refused), std::string("refused: could not create /tmp/mnt/t: ") + why) << source;
           EXPECT_EQ(pathExists(d + source), !temporary) << source;
