@@ -81,8 +81,7 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
       {"auto", {{"version", kOk}, {"disabled", "auto\n"}}}, {"autonl", {{"version", kOk}, {"disabled", "auto"}}},
       {"autox", {{"version", kOk}, {"disabled", "autox\n"}}},
       {"both", {{"version", kOk}, {"disabled", "auto\n"}, {"enabled", "user\n"}}},
-      // Schedule files go by the name with every byte but [A-Za-z0-9-] removed,
-      // and override the removal of a broken entry; junk words do nothing.
+      // Schedules go by the name kept to [A-Za-z0-9-], override a broken entry's removal; junk does nothing.
       {"foo_bar.x", {}}, {"gone", {{"version", kOk}}}, {"off", {{"version", kOk}, {"enabled", ""}}},
       {"odd", {{"version", kOk}}}, {"junk", {{"version", kOk}}},
       {"holder", {{"version", "4294967295 4294967295\n"}}},  // a placeholder never takes one
@@ -106,9 +105,8 @@ TEST(Loader, EntryFilesStateFilesAndScheduleWords) {
                      "orphan 1.0@5 uninstall on/auto bundle in big:0.0-0.0"}));
 }
 
-// Images give the header parts only (not architecture nor blob flag); the small files then give the
-// file list alone. A bundle's image gives its members. Cut, foreign or lying images never crash the
-// loader: what cannot be read falls back to the entry's small files.
+// Images give header parts only (not architecture nor blob flag), small files the file list alone; a
+// bundle's image gives its members. Cut, foreign or lying images fall back to the entry's small files.
 TEST(Loader, ImagesAndCorruptImages) {
   ScratchRoot root;
   qpk::PackageSpec fromImage = spec("imaged", "6.46.9");
@@ -163,8 +161,7 @@ TEST(Loader, ImagesAndCorruptImages) {
                      "stuck 0.01@3 - on/auto bundle for i386", "suite 7.1beta4@1000 - on/auto bundle note the suite for i386"}));
 }
 
-// A takeover reads a finished log's lines (an unterminated last one was cut mid-write and is
-// dropped) and reserves 4096 zero bytes; a write appends.
+// A takeover reads a finished log (a cut last line is dropped) and reserves 4096 zero bytes; writes append.
 TEST(Postlog, TakeoverAppendAndTheReservedZeroBytes) {
   const struct {
     std::optional<std::string> before; bool takeOver;  // before none: no log yet
@@ -315,8 +312,7 @@ TEST(EntryWriter, WhichFilesAreWrittenKeptOrRemoved) {
   }
 }
 
-// Names that cannot own an entry directory stage nothing; metadata the entry files cannot hold is
-// refused before anything is staged.
+// Unusable names stage nothing; metadata the entry files cannot hold is refused before any staging.
 TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   ScratchRoot root;
   for (const char* path : {"/flash/var/pdb/image", "/flash/var/pdb/enabled", "/flash/var/disabled", "/flash/var/image",
@@ -337,8 +333,7 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
       EXPECT_FALSE(writeEntry(p, staged)) << name;
       EXPECT_FALSE(prepareEntryDirectory(p, staged)) << name;
       writeDisabledFile(p, staged);
-      std::vector<Package*> list{&p};
-      recordEnabled(Repository::instance(), list, staged, false);
+      recordEnabled(Repository::instance(), {&p}, staged, false);
       EXPECT_FALSE(p.disabled);
       removeEntry(Repository::instance(), p, staged);
       EXPECT_TRUE(staged.empty()) << "'" << name << "' staged " << staged.begin()->first;
@@ -364,8 +359,7 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   }));
 }
 
-// Stored paths that exist are removed (where they may be is the uninstall runs' business), the boot
-// image and the entry with them.
+// Stored paths that exist are removed, the boot image and the entry with them.
 TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
   ScratchRoot root;
   for (const char* path : {"/flash/bin/x", "/flash/bootimage"}) root.write(path, "x");

@@ -115,8 +115,7 @@ const PhaseRow kPhaseRows[] = {
      {{"a", {.action = A::Enable, .disabled = true}},
       {"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}}},
      {A::None, A::Enable}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
-    // Uninstall when no member stays or only disabled ones do; a disabled one
-    // keeps no pending Enable; a member asked to be enabled keeps its bundle.
+    // Emptied bundles go, disabled ones drop a pending Enable; a member asked to be enabled keeps its bundle.
     {"bundles without active members", emptyBundles,
      {{"emptied", {.isBundle = true}}, {"m1", {.action = A::Uninstall, .bundle = "emptied"}},
       {"asleep", {.isBundle = true}}, {"m2", {.disabled = true, .bundle = "asleep"}},
