@@ -423,8 +423,8 @@ const CandidateRow kCandidateRows[] = {
 };
 
 TEST_F(CheckCandidate, Decisions) {
-  int index = 0;
   for (const CandidateRow& row : kCandidateRows) {
+    const auto index = &row - kCandidateRows;
     fresh();
     console_.str("");
     addAll(row.installed);
@@ -437,7 +437,6 @@ TEST_F(CheckCandidate, Decisions) {
     EXPECT_EQ(row.message.empty() ? Names{} : Names{row.message}, log()) << "row " << index;
     if (row.context == kQuiet) { EXPECT_EQ("", console_.str()); }
     unsetenv("minversion");
-    ++index;
   }
 }
 

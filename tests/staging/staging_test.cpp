@@ -123,8 +123,7 @@ TEST(Commit, RemovalsRunBeforeMovesAndGoOneLevelDeep) {
 // A set that cannot be carried out whole is refused before anything changes.
 TEST(Commit, WhatCannotBeCreatedIsRefusedBeforeAnyChange) {
   struct Row {
-    std::string target; const char* source;  // empty source: "/tmp/new2"
-    std::string why;
+    std::string target; const char* source; std::string why;  // empty source: "/tmp/new2"
   };
   const std::string longName = "/tmp/" + std::string(256, 'n');
   const Row rows[] = {
