@@ -357,15 +357,15 @@ TEST(EntryWriter, UnusableNamesAndMetadataStageNothing) {
   }));
 }
 
-// Stored paths that exist are removed, the boot image and the entry with them.
+// Stored paths that exist are removed, except inside the database; the boot image and the entry go too.
 TEST(EntryWriter, RemoveEntryStagesStoredPathsAsTheyAre) {
   ScratchRoot root;
-  for (const char* path : {"/flash/bin/x", "/flash/bootimage"}) root.write(path, "x");
+  for (const char* path : {"/flash/bin/x", "/flash/bootimage", "/flash/var/pdb/other/version"}) root.write(path, "x");
   writeEntry(root, "foo", {{"version", "1 1\n"}, {"image", "img"}});
   EXPECT_TRUE(root.runInside([] {
     Repository& repository = Repository::instance();
     Package& p = *repository.packages.emplace_back(std::make_unique<Package>(fooPackage()));
-    p.files = {"/flash/bin/x", "/flash/bin/gone"};
+    p.files = {"/flash/bin/x", "/flash/bin/gone", "/flash/var/pdb/other/version"};
     p.flags = kFlagBootImage;
     p.action = PendingAction::Uninstall;
     StagedChanges staged;
