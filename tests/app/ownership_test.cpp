@@ -60,7 +60,7 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
        broken("bun-1.0"), 2, "broken package up.qpk"},
       {buildBundle(bundle("suite", "1.0", {S("one", "1.0", {{"/bin/one", "1"}})}, std::nullopt)),
        "installation of suite-1.0 failed: a bundle without a blob cannot be kept", 1, ""},
-      {build(with(S("state", "1.0", {{"/bin/s", "s"}}), [](auto& s) { s.flags = kFlagStateOnly; })),
+      {build(with(S("state", "1.0", {{"/bin/s", "s"}}), withFlags(kFlagStateOnly))),
        "installation of state-1.0 failed: a state-only package without a blob cannot be kept", 1, ""},
       // A payload path into the database; a relation name the database cannot hold.
       {withFile("evil", "/var/./pdb/base/image/readme"), broken("evil-1.0"), 1, ""},

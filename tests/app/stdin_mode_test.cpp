@@ -11,16 +11,14 @@ TEST(StandardInput, Scenarios) {
   const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
   const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
   const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
-  const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
-    s.flags = kFlagBootImage;
-    s.blob = std::string(10000, 'b');
-  }));
+  const std::string boot =
+      build(with(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), withFlags(kFlagBootImage)), withBlob(std::string(10000, 'b'))));
   const qpk::PackageSpec alpha = S("alpha", "1.0", {{"/bin/alpha", "a"}}), beta = S("beta", "1.0", {{"/bin/beta", "b"}});
   const std::string listed = buildBundle(with(bundle("bun", "1.0", {alpha, beta}), listing({relation("beta")})));
   const std::string bun10 = buildBundle(bundle("bun", "1.0", {alpha}));
   const qpk::PackageSpec b = S("b", "1.0", {{"/bin/b", "b"}});
   const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), b}));
-  const qpk::PackageSpec kernel = with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), [](auto& s) { s.flags = kFlagBootImage; });
+  const qpk::PackageSpec kernel = with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), withFlags(kFlagBootImage));
   const std::string bootBundle = buildBundle(bundle("bun", "1.0", {kernel, b}));
   const Tree inBun = {{"bundle", "bun\n"}};
   // After the signature only an architecture part and an empty dependency part may follow.

@@ -17,11 +17,7 @@ TEST(UpgradeRun, Scenarios) {
   const auto noSignature = [](auto& s) { s.signature = qpk::SignatureForm::None; };
   const std::string provider = build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), provides("feature")));
   const std::string gamma = build(with(S("gamma", "1.0", {{"/bin/gamma", "g"}}), withBlob(std::string(5000, 'B'))));
-  const auto boot = [](qpk::PackageSpec& s) {
-    s.flags = kFlagBootImage;
-    s.blob = "boot blob";
-  };
-  const std::string kernel = build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), boot));
+  const std::string kernel = build(with(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), withFlags(kFlagBootImage)), withBlob("boot blob")));
   const Row rows[] = {
       {.what = "a newer version replaces the files; no blob, so the upload stays", .first = {{"a.qpk", alpha10}},
        .uploads = {{"a.qpk", alpha11}}, .out = "installed alpha-1.1\n", .flash = alpha11Tree,

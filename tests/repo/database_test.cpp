@@ -260,10 +260,10 @@ TEST(Listing, ShowIsByteExactForImagesBundlesAndSmallFiles) {
 // upload again instead of tripping over nameless-looking entries.
 TEST(LoaderConformance, TemporariesOfAWaitingSafeRunDoNotBecomePackages) {
   ScratchRoot root;
-  upload(root, "foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
+  root.write("/rw/pckg/.download/foo.qpk", build(spec("foo", "6.46.9", {file("/bin/hello", "hi\n")})));
   RunResult safe = root.run({"--safe"});
   ASSERT_EQ(safe.status, 0) << safe.out << safe.err;
-  ASSERT_FALSE(root.list("/flash/.installer").empty());
+  ASSERT_FALSE(snapshot(root, {"/flash/.installer"}).empty());
   RunResult show = root.run({"--show"});
   EXPECT_EQ(show.status, 0) << show.err;
   EXPECT_EQ(show.out, kHeading);
