@@ -55,6 +55,8 @@ inline auto needs(const char* name) { return [name](auto& s) { s.dependencies.pu
 inline auto provides(const char* name) { return [name](auto& s) { s.provides.push_back(relation(name)); }; }
 inline auto withBlob(const std::string& bytes) { return [bytes](auto& s) { s.blob = bytes; }; }
 inline auto withFlags(uint32_t flags) { return [flags](auto& s) { s.flags = flags; }; }
+inline const auto unsignedForm = [](auto& s) { s.signature = qpk::SignatureForm::None; };
+inline const auto unrecorded = [](auto& s) { s.magic = UnrecordedMagic; };
 inline auto listing(const std::vector<Relation>& members) { return [members](qpk::BundleSpec& b) { b.memberList = members; }; }
 inline std::string pack(const std::string& name, const char* versionText, const Tree& files = {}) {
   return build(S(name, versionText, files));
@@ -101,8 +103,7 @@ inline void play(const Row& row) {
     const Tree before = flashTree(root);
     const std::string log = root.read("/flash/postlog");
     const RunResult run = root.run(row.args, row.env, row.input);
-    EXPECT_EQ(run.status, row.status) << row.what;
-    EXPECT_EQ(run.outPlain, row.out) << row.what;
+    EXPECT_EQ(std::tie(run.status, run.outPlain), std::tie(row.status, row.out)) << row.what;
     EXPECT_EQ(differences(row.flash.value_or(before), flashTree(root)), std::vector<std::string>{}) << row.what;
     for (const auto& [path, bytes] : row.also) EXPECT_EQ(root.exists(path) ? root.read(path) : kGone, bytes) << path;
     // Every message of the run joins the log; the resumption line is no message.
