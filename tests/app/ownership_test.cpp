@@ -79,8 +79,7 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   }
 }
 
-// An uninstallation acts on stored paths only below "/flash", outside the
-// database, never on a folder; one a manifest cannot carry refuses "--safe".
+// Stored paths count only below "/flash", outside the database, never a folder; "--safe" refuses odd ones.
 TEST(Refusals, StoredPathsAreTrustedOnlyWhereTheyBelong) {
   const Files installed = {{"e.qpk", pack("etc", "1.0", {{"/etc/conf", "c"}})}, {"p.qpk", pack("p", "1.0", {{"/bin/p", "p"}})}};
   const Tree schedule = {{"/rw/config/users", "admin"}, {"/ram/pdb/p/schedule", "uninstall"}};

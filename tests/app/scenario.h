@@ -1,5 +1,4 @@
-// One run of the real installer on a scratch root as a table row: what goes
-// in, and what must come out (status, whole output, whole flash tree, log).
+// One installer run on a scratch root as a table row: what goes in; status, output, flash tree and log.
 #pragma once
 #include <gtest/gtest.h>
 

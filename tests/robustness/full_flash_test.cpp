@@ -17,8 +17,7 @@ std::string noise(size_t size, unsigned seed) {
   return out;
 }
 
-// Upgrades alpha (two files and a stored image) on each flash size in KiB or number of spare
-// inodes. Returns the verdicts, "installed" or the error line, numbers as "N" and repeats folded.
+// Upgrades alpha (two files, an image) on each flash size (KiB) or spare-inode count; verdicts folded.
 std::vector<std::string> fillUp(bool inodes, const std::vector<std::string>& args, int first, int last, int step) {
   ScratchRoot root;
   installFirst(root, {{"base.qpk", build(spec("alpha", "1.0", {file("/bin/alpha", "one\n")}))}});

@@ -13,12 +13,10 @@ constexpr const char* kChangingCalls =
     "?openat,?open,?creat,?write,?writev,?pwrite64,?rename,?renameat,?renameat2,?unlink,?unlinkat,?mkdir,?mkdirat,"
     "?rmdir,?symlink,?symlinkat,?link,?linkat,?chmod,?fchmod,?fchmodat,?ftruncate,?fsync,?fdatasync,?sync";
 constexpr const char* kTraceLog = "/strace.log";
-// The run after a cut can only finish or drop what was begun.
-const std::vector<std::string> kSettle = {"--cancel"};
+const std::vector<std::string> kSettle = {"--cancel"};  // after a cut: finishes or drops what was begun
 using Args = std::vector<std::string>;
 
-// The upgrade brings alpha 2.0 (a stored image; drops a file), beta 2.0, the bundle suite 2.0
-// (m1, m3 for m1, m2), a disable (gamma) and an uninstall (delta); standard input alpha 2.0 alone.
+// The upgrade: alpha 2.0 (an image; drops a file), beta 2.0, suite 2.0 (m1, m3 for m1, m2), gamma off, delta gone.
 qpk::PackageSpec alpha(const char* version) {
   qpk::PackageSpec s = spec("alpha", version, {file("/bin/alpha", std::string(3000, version[0])),
                                                file("/lib/libalpha.so", std::string(2000, 'l')),
@@ -142,8 +140,7 @@ TEST(KillSweep, StandardInput) { killSweep({"-"}); }
 
 int sh(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
-// Each cut runs on a fresh image copy, the next run on a copy of what reached its disk; fresh names
-// each time, as mount would reuse a loop device still bound to a name, with its old pages.
+// Each cut on a fresh image copy, the next run on a copy of its disk; new names, as mount reuses bound loops.
 TEST(PowerCut, UpgradeRun) {
   if (sh("command -v mkfs.ext4 && losetup -f") != 0) GTEST_SKIP() << "needs mkfs.ext4 and a free loop device";
   ScratchRoot root;

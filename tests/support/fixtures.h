@@ -42,9 +42,7 @@ std::vector<std::string> differences(const State& before, const State& after, si
 std::map<std::string, std::string> flashTree(const ScratchRoot& root);
 
 // A package file's top-level parts (offset of the 6-byte head), walked without the reader.
-struct PartSpan {
-  size_t offset; uint16_t type; uint32_t length;
-};
+struct PartSpan { size_t offset; uint16_t type; uint32_t length; };
 std::vector<PartSpan> partsOf(const std::string& file);
 
 // A database entry of small files, e.g. {{"version", "16777216 5\n"}}.

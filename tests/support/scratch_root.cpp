@@ -137,15 +137,13 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::s
     ::close(in[1]);
   });
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   feeder.join();
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
   result.out = readFile("/proc/self/fd/" + std::to_string(out));
   result.err = readFile("/proc/self/fd/" + std::to_string(err));
-  ::close(out);
-  ::close(err);
+  for (int fd : {out, err}) ::close(fd);
   result.outPlain = plainOutput(result.out);
   return result;
 }

@@ -46,13 +46,11 @@ class ScratchRoot {
   std::string path_;
 };
 
-// Runs any program (argv[0] is its path) with env added to a clean environment (PATH only), standard
-// input on a pipe; prepare runs in the child before the exec (false: status 126).
+// Runs argv[0] with env added to PATH only; prepare runs in the child before the exec (false: status 126).
 RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
                      const std::string& stdinData = "", const std::function<bool()>& prepare = nullptr);
 
-// Runs fn in a forked child with a private mount namespace: the tmpfs mounts {host path, size}
-// (made when missing), then a chroot when given. True when fn reported no test failure.
+// Runs fn in a child with its own mounts: tmpfs {host path, size}, a chroot if given. True: fn failed nothing.
 bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs = {},
                  const std::string& chrootTo = "");
 

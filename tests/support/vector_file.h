@@ -1,5 +1,4 @@
-// Reads the known-answer files in tests/data into a small tree the tests
-// walk by name: strings, numbers and booleans as their text.
+// The known-answer files of tests/data as a tree walked by name; strings, numbers and booleans as text.
 #pragma once
 #include <nlohmann/json.hpp>
 
