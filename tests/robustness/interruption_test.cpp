@@ -1,6 +1,5 @@
-// Runs cut off at file-changing system calls (strace's fault injection; every one with
-// INSTALLER_FULL_SWEEP=1), then one settling run: flash must hold exactly the old or the new
-// package set and no temporary. PowerCut keeps only what reached an ext4 image's disk.
+// Runs cut off at file-changing calls (strace's fault injection), then one settling run: flash must hold
+// exactly the old or the new package set and no temporary. PowerCut keeps only what reached an ext4 disk.
 #include <gtest/gtest.h>
 
 #include "robustness/robustness.h"
@@ -14,12 +13,10 @@ constexpr const char* kChangingCalls =
     "?openat,?open,?creat,?write,?writev,?pwrite64,?rename,?renameat,?renameat2,?unlink,?unlinkat,?mkdir,?mkdirat,"
     "?rmdir,?symlink,?symlinkat,?link,?linkat,?chmod,?fchmod,?fchmodat,?ftruncate,?fsync,?fdatasync,?sync";
 constexpr const char* kTraceLog = "/strace.log";
-// The run after a cut can only finish or drop what was begun.
-const std::vector<std::string> kSettle = {"--cancel"};
+const std::vector<std::string> kSettle = {"--cancel"};  // after a cut: finishes or drops what was begun
 using Args = std::vector<std::string>;
 
-// The upgrade brings alpha 2.0 (a stored image; drops a file), beta 2.0, the bundle suite 2.0
-// (m1, m3 for m1, m2), a disable (gamma) and an uninstall (delta); standard input alpha 2.0 alone.
+// The upgrade: alpha 2.0 (an image; drops a file), beta 2.0, suite 2.0 (m1, m3 for m1, m2), gamma off, delta gone.
 qpk::PackageSpec alpha(const char* version) {
   qpk::PackageSpec s = spec("alpha", version, {file("/bin/alpha", std::string(3000, version[0])),
                                                file("/lib/libalpha.so", std::string(2000, 'l')),
@@ -38,9 +35,9 @@ void setUp(ScratchRoot& root, const Args& args, const Args& first) {
                                                        {spec("m1", "1.0", {file("/www/m1.html", "m1")}),
                                                         spec("m2", "1.0", {file("/bin/m2", "m2")})}))}});
   if (args == Args{"-"}) return;
-  upload(root, "alpha.qpk", build(alpha("2.0")));
-  upload(root, "beta.qpk", build(spec("beta", "2.0", {file("/bin/beta", "b2"), file("/www/beta.html", "b2")})));
-  upload(root, "suite.qpk", buildBundle(bundle("suite", "2.0", {spec("m1", "2.0", {file("/www/m1.html", "m1 v2")}),
+  root.write("/rw/pckg/.download/alpha.qpk", build(alpha("2.0")));
+  root.write("/rw/pckg/.download/beta.qpk", build(spec("beta", "2.0", {file("/bin/beta", "b2"), file("/www/beta.html", "b2")})));
+  root.write("/rw/pckg/.download/suite.qpk", buildBundle(bundle("suite", "2.0", {spec("m1", "2.0", {file("/www/m1.html", "m1 v2")}),
                                                                 spec("m3", "1.0", {file("/www/m3.html", "m3")})})));
   root.write("/ram/pdb/gamma/schedule", "disable\n");
   root.write("/ram/pdb/delta/schedule", "uninstall\n");
@@ -64,8 +61,7 @@ State flashOf(const State& state) {
 
 using Call = std::pair<std::string, int>;
 
-// Runs args under strace, killed at killAt when given. Returns the changing
-// calls, each with its ordinal among its name's calls ("inject=NAME:when=N").
+// Runs args under strace, killed at killAt when given. Returns the changing calls with their ordinals.
 std::vector<Call> traced(ScratchRoot& root, const Args& args, const std::string& stdinData,
                          const Call* killAt, RunResult& result) {
   std::vector<std::string> wrapper = {"/usr/bin/strace", "-qq", "-o", kTraceLog, "-e", std::string("trace=") + kChangingCalls};
@@ -144,8 +140,7 @@ TEST(KillSweep, StandardInput) { killSweep({"-"}); }
 
 int sh(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()); }
 
-// Each cut runs on a fresh copy of the image, the next run on a copy of what reached its disk; fresh
-// names each time, as mount would reuse a loop device still bound to a name, with its old pages.
+// Each cut on a fresh image copy, the next run on a copy of its disk; new names, as mount reuses bound loops.
 TEST(PowerCut, UpgradeRun) {
   if (sh("command -v mkfs.ext4 && losetup -f") != 0) GTEST_SKIP() << "needs mkfs.ext4 and a free loop device";
   ScratchRoot root;

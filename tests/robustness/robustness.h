@@ -17,8 +17,7 @@ inline RunResult runBounded(const ScratchRoot& root, const std::vector<std::stri
   return runProgram(argv, {}, stdinData);
 }
 
-// A crash, a hang or a sanitizer report.
-inline bool isAbnormal(const RunResult& run) {
+inline bool isAbnormal(const RunResult& run) {  // a crash, a hang or a sanitizer report
   return run.status >= 124 || run.status < 0 || run.status == 86 ||
          run.err.find("Sanitizer") != std::string::npos || run.err.find("runtime error") != std::string::npos;
 }

@@ -1,6 +1,5 @@
-// A package and a bundle cut short and with one bit flipped (every offset with INSTALLER_FULL_SWEEP=1)
-// are refused with every file system as it was and one error line, or (a change outside the signed
-// areas) installed as the untouched file, in the upgrade run and "installer -".
+// A package and a bundle cut short or with one bit flipped are refused with every file system as it was and
+// one error line, or (outside the signed areas) installed as the untouched file, in both kinds of run.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -96,12 +95,11 @@ void sweep(const std::string& name, const std::string& file, bool piped) {
   const std::vector<size_t> offsets = robust::sweepOffsets(file.size(), 7, edges);
   for (bool cut : {true, false}) {
     std::vector<std::thread> workers;  // two roots side by side
-    for (size_t w = 0; w < 2; ++w) {
+    for (size_t w = 0; w < 2; ++w)
       workers.emplace_back([&, w] {
         ScratchRoot root;
         for (size_t i = w; i < offsets.size(); i += 2) variant(root, cut, offsets[i]);
       });
-    }
     for (auto& worker : workers) worker.join();
   }
 }

@@ -58,19 +58,13 @@ std::string buildBundle(const qpk::BundleSpec& s) {
   return out;
 }
 
-std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
-                   const std::string& directory) {
-  root.write(directory + fileName, content);
-  return content;
-}
-
 std::string readLink(const std::string& path) {
   std::error_code error;
   return std::filesystem::read_symlink(path, error).string();
 }
 
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files) {
-  for (const auto& [name, content] : files) upload(root, name, content);
+  for (const auto& [name, content] : files) root.write(kDownload + name, content);
   const RunResult run = root.run({});
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   for (const auto& entry : files) root.remove(std::string(kDownload) + entry.first);
@@ -108,7 +102,7 @@ State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops) {
 
 void restore(const ScratchRoot& root, const State& state, const std::vector<std::string>& tops) {
   for (const std::string& top : tops)
-    for (const std::string& name : listFolder(root.host(top))) removeTree(root.host(top) + "/" + name);
+    for (const std::string& name : listFolder(root.host(top))) root.remove(top + "/" + name);
   for (const auto& [path, entry] : state) {  // a folder sorts before what it holds
     if (std::none_of(tops.begin(), tops.end(), [&](const std::string& top) { return path.starts_with(top + "/"); }))
       continue;
@@ -144,8 +138,6 @@ std::vector<PartSpan> partsOf(const std::string& file) {
   }
   return parts;
 }
-
-std::string versionLine(const char* versionText) { return std::to_string(version(versionText)) + " 1000\n"; }
 
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files) {
   ::mkdir(root.host("/flash/var/pdb/" + name).c_str(), 0755);

@@ -27,14 +27,11 @@ qpk::BundleSpec bundle(const std::string& name, const char* versionText, std::ve
 std::string build(const qpk::PackageSpec& s, const qpk::SigningKeys& signingKeys = keys());
 std::string buildBundle(const qpk::BundleSpec& s);
 
-std::string upload(ScratchRoot& root, const std::string& fileName, const std::string& content,
-                   const std::string& directory = kDownload);
 bool hasLine(const std::string& text, const std::string& line);
 // Installs package files through one upgrade run, then removes the uploads and the changed-packages marker.
 void installFirst(ScratchRoot& root, const std::vector<std::pair<std::string, std::string>>& files);
 
-// A scratch root below the top folders: router path -> "f:<bytes>",
-// "l:<link text>" or "d". The post-install log, which most runs write, is left out.
+// Below the top folders: router path -> "f:<bytes>", "l:<link text>" or "d"; without the post-install log.
 using State = std::map<std::string, std::string>;
 State snapshot(const ScratchRoot& root, const std::vector<std::string>& tops = {"/flash", "/ram", "/rw", "/tmp"});
 void restore(const ScratchRoot& root, const State& state,
@@ -45,19 +42,12 @@ std::vector<std::string> differences(const State& before, const State& after, si
 std::map<std::string, std::string> flashTree(const ScratchRoot& root);
 
 // A package file's top-level parts (offset of the 6-byte head), walked without the reader.
-struct PartSpan {
-  size_t offset;
-  uint16_t type;
-  uint32_t length;
-};
+struct PartSpan { size_t offset; uint16_t type; uint32_t length; };
 std::vector<PartSpan> partsOf(const std::string& file);
-// The "version" file of an entry built at time 1000: "<packed> 1000\n".
-std::string versionLine(const char* versionText);
 
 // A database entry of small files, e.g. {{"version", "16777216 5\n"}}.
 void writeEntry(ScratchRoot& root, const std::string& name, const std::map<std::string, std::string>& files);
-// Package 1.0 built at 100 written straight to disk: "/flash/bin/<name>" holding "binary of <name>",
-// the deps file, and the state file ("disabled" or "enabled", holding "auto\n") when given.
+// Package 1.0 (built at 100) written straight to disk: "/flash/bin/<name>", deps and a state file ("auto\n").
 void installEntry(ScratchRoot& root, const std::string& name, const std::string& deps = "",
                   const std::string& state = "");
 // The database directory's names in readdir's order, which the loader must keep.

@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -23,14 +22,6 @@
 
 #include "staging/atomic_writer.h"
 #include "support/fixtures.h"
-
-void removeTree(const std::string& path) {
-  auto removeEntry = [](const char* entry, const struct stat*, int, struct FTW*) {
-    ::remove(entry);  // unlink or rmdir; what cannot go is left rather than chased
-    return 0;
-  };
-  ::nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
-}
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -41,7 +32,16 @@ std::string readFile(const std::string& path) {
 
 namespace {
 
-// The rule is documented with RunResult::outPlain.
+// Removes a file, link or folder tree, never following links or leaving the file system.
+void removeTree(const std::string& path) {
+  auto removeEntry = [](const char* entry, const struct stat*, int, struct FTW*) {
+    ::remove(entry);  // unlink or rmdir; what cannot go is left rather than chased
+    return 0;
+  };
+  ::nftw(path.c_str(), removeEntry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
+// An erased progress line (blank after its last "\r") goes with its "\n".
 std::string plainOutput(std::string text) {
   for (const std::string cursor : {"\x1b[?25l", "\x1b[?25h"})
     for (size_t at = 0; (at = text.find(cursor, at)) != std::string::npos;) text.erase(at, cursor.size());
@@ -59,10 +59,36 @@ std::string plainOutput(std::string text) {
   return plain;
 }
 
-// Runs argv with standard input on a pipe and both outputs into memory files;
-// prepare runs in the child before the exec (false: status 126).
-RunResult runWith(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                  const std::string& stdinData, const std::function<bool()>& prepare) {
+// In a forked child: a private mount namespace with tmpfs mounts and read-only binds, then a chroot.
+bool isolate(const std::vector<std::pair<std::string, std::string>>& tmpfs,
+             const std::vector<std::pair<std::string, std::string>>& binds, const std::string& chrootTo) {
+  std::string failed;
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    failed = "make a private mount namespace";
+  for (const auto& [hostPath, size] : tmpfs) {
+    ::mkdir(hostPath.c_str(), 0755);
+    if (failed.empty() && ::mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+      failed = "mount tmpfs on " + hostPath;
+  }
+  for (const auto& [source, target] : binds) {
+    if (failed.empty() && (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+                           ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0))
+      failed = "bind " + source + " to " + target;
+  }
+  if (failed.empty() && !chrootTo.empty() && (::chroot(chrootTo.c_str()) != 0 || ::chdir("/") != 0))
+    failed = "change root to " + chrootTo;
+  if (!failed.empty()) ADD_FAILURE() << "cannot " << failed;
+  return failed.empty();
+}
+
+// What a linked program needs from the host: folders are bound, links (/lib -> usr/lib) copied.
+const char* const kHostSystemPaths[] = {"/usr", "/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin", "/etc"};
+const char* const kChrootedBinary = "/.installer";
+
+}  // namespace
+
+RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+                     const std::string& stdinData, const std::function<bool()>& prepare) {
   RunResult result;
   int in[2];
   const int out = ::memfd_create("out", MFD_CLOEXEC), err = ::memfd_create("err", MFD_CLOEXEC);
@@ -111,48 +137,16 @@ RunResult runWith(const std::vector<std::string>& argv, const std::map<std::stri
     ::close(in[1]);
   });
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   feeder.join();
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
   result.out = readFile("/proc/self/fd/" + std::to_string(out));
   result.err = readFile("/proc/self/fd/" + std::to_string(err));
-  ::close(out);
-  ::close(err);
+  for (int fd : {out, err}) ::close(fd);
   result.outPlain = plainOutput(result.out);
   return result;
 }
-
-// In a forked child: a private mount namespace with the tmpfs mounts and
-// read-only binds (nothing a run does can reach the host), then a chroot.
-bool isolate(const std::vector<std::pair<std::string, std::string>>& tmpfs,
-             const std::vector<std::pair<std::string, std::string>>& binds, const std::string& chrootTo) {
-  std::string failed;
-  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    failed = "make a private mount namespace";
-  for (const auto& [hostPath, size] : tmpfs) {
-    ::mkdir(hostPath.c_str(), 0755);
-    if (failed.empty() && ::mount("tmpfs", hostPath.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
-      failed = "mount tmpfs on " + hostPath;
-  }
-  for (const auto& [source, target] : binds) {
-    if (failed.empty() && (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
-                           ::mount(nullptr, target.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0))
-      failed = "bind " + source + " to " + target;
-  }
-  if (failed.empty() && !chrootTo.empty() && (::chroot(chrootTo.c_str()) != 0 || ::chdir("/") != 0))
-    failed = "change root to " + chrootTo;
-  if (!failed.empty()) ADD_FAILURE() << "cannot " << failed;
-  return failed.empty();
-}
-
-// What a dynamically linked program needs from the host inside the scratch
-// root: folders are bound, links (/lib -> usr/lib) copied.
-const char* const kHostSystemPaths[] = {"/usr", "/lib", "/lib64", "/lib32", "/libx32", "/bin", "/sbin", "/etc"};
-const char* const kChrootedBinary = "/.installer";
-
-}  // namespace
 
 ScratchRoot::ScratchRoot() {
   makeDirectories(INSTALLER_TEST_TMP);
@@ -188,33 +182,19 @@ std::string ScratchRoot::read(const std::string& routerPath) const { return read
 
 bool ScratchRoot::exists(const std::string& routerPath) const { return fixtures::pathExists(host(routerPath)); }
 
-void ScratchRoot::remove(const std::string& routerPath) { removeTree(host(routerPath)); }
-
-std::vector<std::string> ScratchRoot::list(const std::string& routerDir) const {
-  namespace fs = std::filesystem;
-  std::string dir = host(routerDir);
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  std::vector<std::string> entries;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(dir, error), end; it != end; it.increment(error)) {
-    if (it->is_symlink(error) || !it->is_directory(error)) entries.push_back(it->path().string().substr(dir.size() + 1));
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
+void ScratchRoot::remove(const std::string& routerPath) const { removeTree(host(routerPath)); }
 
 RunResult ScratchRoot::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                            const std::string& stdinData) const {
   std::vector<std::string> argv = {INSTALLER_BINARY, "-r", path_};
   argv.insert(argv.end(), args.begin(), args.end());
-  return runWith(argv, env, stdinData, nullptr);
+  return runProgram(argv, env, stdinData);
 }
 
 RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
                                    const std::map<std::string, std::string>& env, const std::string& stdinData,
                                    const std::vector<std::string>& wrapper) const {
-  // The mount points are made here and removed after the run; the mounts
-  // live only in the child's namespace.
+  // The mount points are made here and removed after the run; the mounts live in the child's namespace.
   std::vector<std::string> madeFiles;
   std::vector<std::pair<std::string, std::string>> binds = {{INSTALLER_BINARY, host(kChrootedBinary)}};
   for (const char* system : kHostSystemPaths) {
@@ -231,7 +211,7 @@ RunResult ScratchRoot::runChrooted(const std::vector<std::string>& args,
   std::vector<std::string> argv = wrapper;
   argv.push_back(kChrootedBinary);
   argv.insert(argv.end(), args.begin(), args.end());
-  RunResult result = runWith(argv, env, stdinData, [&] { return isolate({}, binds, path_); });
+  RunResult result = runProgram(argv, env, stdinData, [&] { return isolate({}, binds, path_); });
   for (const std::string& file : madeFiles) ::unlink(file.c_str());
   for (size_t i = 1; i < binds.size(); ++i) ::rmdir(binds[i].second.c_str());  // empty again once the namespace is gone
   return result;
@@ -241,7 +221,7 @@ bool ScratchRoot::runInside(const std::function<void()>& fn) const { return runI
 
 bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs,
                  const std::string& chrootTo) {
-  const RunResult child = runWith({}, {}, "", [&]() -> bool {
+  const RunResult child = runProgram({}, {}, "", [&]() -> bool {
     if (isolate(tmpfs, {}, chrootTo)) fn();
     std::cout.flush();
     std::fflush(nullptr);
@@ -249,9 +229,4 @@ bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<st
   });
   std::cout << child.out << child.err << std::flush;  // what fn printed, failures included
   return child.status == 0;
-}
-
-RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const std::string& stdinData) {
-  return runWith(argv, env, stdinData, nullptr);
 }

@@ -9,10 +9,7 @@
 struct RunResult {
   int status = -1;        // exit status, or 128 + signal
   std::string out;        // standard output as written
-  // Standard output as a console leaves it: without the cursor hide/show
-  // sequences; a line holding "\r" keeps only its text after the last "\r",
-  // and goes with its "\n" when that is blank (an erased progress line).
-  std::string outPlain;
+  std::string outPlain;   // as a console shows it: no cursor codes, only the text after a line's last "\r"
   std::string err;        // standard error
 };
 
@@ -31,16 +28,13 @@ class ScratchRoot {
   void write(const std::string& routerPath, const std::string& content, unsigned mode = 0644);
   std::string read(const std::string& routerPath) const;
   bool exists(const std::string& routerPath) const;
-  void remove(const std::string& routerPath);
-  // Every file and link below routerDir (relative, sorted).
-  std::vector<std::string> list(const std::string& routerDir) const;
+  void remove(const std::string& routerPath) const;
 
   // Runs "installer -r ROOT args..." with env added to a clean environment (PATH only).
   RunResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                 const std::string& stdinData = "") const;
-  // Runs the installer without "-r" (for --commit/--cancel) chrooted to the scratch root
-  // in a private mount namespace (the host's system folders bound read-only), under
-  // wrapper (a program of the host's /usr and its options) when given.
+  // Runs the installer without "-r" chrooted to the scratch root in a private mount namespace (the
+  // host's system folders bound read-only), under wrapper (a program of the host's /usr) when given.
   RunResult runChrooted(const std::vector<std::string>& args,
                         const std::map<std::string, std::string>& env = {},
                         const std::string& stdinData = "", const std::vector<std::string>& wrapper = {}) const;
@@ -52,16 +46,12 @@ class ScratchRoot {
   std::string path_;
 };
 
-// Runs any program (argv[0] is its path) with env added to a clean environment.
-RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-                     const std::string& stdinData);
+// Runs argv[0] with env added to PATH only; prepare runs in the child before the exec (false: status 126).
+RunResult runProgram(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
+                     const std::string& stdinData = "", const std::function<bool()>& prepare = nullptr);
 
-// Runs fn in a forked child with a private mount namespace: the tmpfs mounts
-// {host path, size} (made when missing), then a chroot when given. True when
-// fn reported no test failure.
+// Runs fn in a child with its own mounts: tmpfs {host path, size}, a chroot if given. True: fn failed nothing.
 bool runIsolated(const std::function<void()>& fn, const std::vector<std::pair<std::string, std::string>>& tmpfs = {},
                  const std::string& chrootTo = "");
 
 std::string readFile(const std::string& path);  // host path; empty when it cannot be read
-// Removes a file, link or folder tree, never following links or leaving the file system.
-void removeTree(const std::string& path);

@@ -1,5 +1,4 @@
-// Reads the known-answer files in tests/data into a small tree the tests
-// walk by name: strings, numbers and booleans as their text.
+// The known-answer files of tests/data as a tree walked by name; strings, numbers and booleans as text.
 #pragma once
 #include <nlohmann/json.hpp>
 
@@ -14,7 +13,6 @@ struct JsonValue {
   std::string text;                          // strings as they are; numbers and booleans as written
   std::vector<JsonValue> items;              // arrays
   std::map<std::string, JsonValue> members;  // objects
-  bool isObject = false;
 
   const JsonValue& operator[](const std::string& key) const {
     static const JsonValue missing;
@@ -26,14 +24,10 @@ struct JsonValue {
 
 inline JsonValue toValue(const nlohmann::json& json) {
   JsonValue out;
-  out.isObject = json.is_object();
-  if (json.is_structured()) {
-    for (const auto& [key, item] : json.items()) {
-      if (out.isObject) out.members[key] = toValue(item);
-      else out.items.push_back(toValue(item));
-    }
-  } else {
-    out.text = json.is_string() ? json.get<std::string>() : json.dump();
+  if (!json.is_structured()) out.text = json.is_string() ? json.get<std::string>() : json.dump();
+  for (const auto& [key, item] : json.items()) {
+    if (json.is_object()) out.members[key] = toValue(item);
+    else if (json.is_array()) out.items.push_back(toValue(item));
   }
   return out;
 }
