@@ -85,7 +85,10 @@ int runStandardInputMode(Repository& repository, uint32_t tolerated) {
   FdStreamBuffer input(STDIN_FILENO);
   CheckedCopy checkedCopy(&copy);
   const StreamCheck check = checkStream(&input, &checkedCopy);
-  const bool copyFailed = checkedCopy.failed() || copy.close() == nullptr;
+  // Closed whatever happened: an unlinked copy still open would hold its
+  // blocks while the error reaches the log.
+  const bool closed = copy.close() != nullptr;
+  const bool copyFailed = checkedCopy.failed() || !closed;
   const int copyError = checkedCopy.failed() ? checkedCopy.error() : errno;
   if (copyFailed) {
     printError("installation failed: could not write %s: %s", kStagedImagePath, std::strerror(copyError));

@@ -67,6 +67,13 @@ void stageRemoval(StagedChanges& set, const std::string& path) { stageRemovalIf(
 
 void stageFileRemoval(StagedChanges& set, const std::string& path) { stageRemovalIf(set, path, false); }
 
+void dropChangesBelow(StagedChanges& set, const std::string& folder) {
+  for (auto it = set.upper_bound(folder); it != set.end() && it->first.starts_with(folder);) {
+    deleteTemporary(it->second);
+    it = set.erase(it);
+  }
+}
+
 void discardChanges(StagedChanges& set) {
   for (const auto& [target, change] : set) deleteTemporary(change);
   set.clear();

@@ -45,6 +45,11 @@ void stageRemoval(StagedChanges& set, const std::string& path);
 // As stageRemoval, but a folder at path is left alone: an installed file's
 // path never empties a folder.
 void stageFileRemoval(StagedChanges& set, const std::string& path);
+// Takes back every change staged below folder (a path ending in "/") and
+// deletes their temporaries: a database entry that leaves takes with it the
+// state files staged for it earlier in the run, which would otherwise be
+// moved into place after its folder was removed and leave a stray entry.
+void dropChangesBelow(StagedChanges& set, const std::string& folder);
 // Deletes the temporaries of MoveTemporary entries, then empties the set.
 void discardChanges(StagedChanges& set);
 // Cancels a staged removal of the package's entry directory; false when the

@@ -94,7 +94,7 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
     std::erase_if(expected, [&](const auto& file) { return (file.first + "/").find(gone) != std::string::npos; });
   // The scheduled requests run first, silently; disabling changes the state file only.
   expected["/flash/var/pdb/zelk/disabled"] = "user\n";
-  play({.what = "clean-up", .first = uploads, .setup = {{"/ram/pdb/zelk/schedule", "disable\n"}}, .args = {"--cleanup"},
+  play({.what = "clean-up", .first = uploads, .setup = {{"/ram/pdb/zelk/schedule", "disable\n"}, {"/ram/pdb/old/schedule", "disable\n"}}, .args = {"--cleanup"},
         .flash = expected});
 }
 
