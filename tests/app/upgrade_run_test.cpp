@@ -92,10 +92,11 @@ TEST(Cleanup, RemovesWhatDoesNotRequireACurrentSystem) {
   Tree expected = flashTree(installed);
   for (const std::string gone : {"/old/", "/nodep/", "/anyver/", "/member-old/"})
     std::erase_if(expected, [&](const auto& file) { return (file.first + "/").find(gone) != std::string::npos; });
-  // The scheduled requests run first, silently; disabling changes the state file only.
+  // The scheduled requests run first, silently; disabling changes the state file only, and an
+  // entry that then goes takes its staged state file with it.
   expected["/flash/var/pdb/zelk/disabled"] = "user\n";
-  play({.what = "clean-up", .first = uploads, .setup = {{"/ram/pdb/zelk/schedule", "disable\n"}, {"/ram/pdb/old/schedule", "disable\n"}}, .args = {"--cleanup"},
-        .flash = expected});
+  const Tree schedules = {{"/ram/pdb/zelk/schedule", "disable\n"}, {"/ram/pdb/old/schedule", "disable\n"}};
+  play({.what = "clean-up", .first = uploads, .setup = schedules, .args = {"--cleanup"}, .flash = expected});
 }
 
 }  // namespace
