@@ -77,6 +77,12 @@ TEST(Refusals, EachRefusalIsOneLineAndChangesNothing) {
           .out = "ERROR: " + (uploadLine.empty() ? line : uploadLine) + "\n"});
     play({.what = line.c_str(), .first = base(), .args = kPipe, .input = bytes, .status = status, .out = "ERROR: " + line + "\n"});
   }
+  // The author's tool refuses the unsealed bundle too.
+  ScratchRoot root;
+  root.write("/tmp/unsealed.qpk", unsealed);
+  const RunResult verify = runProgram({QPK_BINARY, "verify", root.host("/tmp/unsealed.qpk")});
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_TRUE(hasLine(verify.out, "bundle: parts after a member's signature that no signature covers: refused")) << verify.out;
 }
 
 // Stored paths count only below "/flash", outside the database, never a folder; "--safe" refuses odd ones.
