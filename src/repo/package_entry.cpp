@@ -170,7 +170,6 @@ void removeEntry(Repository& repository, Package& package, StagedChanges& staged
       if (isRemovablePath(path)) stageFileRemoval(staged, path);
     }
     const std::string directory = entryDirectory(package);
-    dropChangesBelow(staged, directory);
     stageRemoval(staged, directory);
     stageRemoval(staged, directory + "image");
     struct stat status;

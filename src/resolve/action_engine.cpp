@@ -12,6 +12,7 @@
 #include "repo/repository.h"
 #include "resolve/action_phases.h"
 #include "resolve/ordering.h"
+#include "staging/staged_changes.h"
 
 std::vector<Package*> removalList(const Repository& repository) {
   std::vector<Package*> removals;
@@ -60,8 +61,12 @@ void carryOutRemovals(Repository& repository, const std::vector<Package*>& remov
       disablePackage(*package, verbosity, staged);
       continue;
     }
-    // Uninstalling is silent at any verbosity.
-    if (hasValidEntryName(package->name)) removeEntry(repository, *package, staged);
+    // Uninstalling is silent at any verbosity. The entry leaves for good, so
+    // the state files an earlier pass of the run staged for it go too.
+    if (hasValidEntryName(package->name)) {
+      dropChangesBelow(staged, entryDirectory(*package));
+      removeEntry(repository, *package, staged);
+    }
     package->action = PendingAction::None;
     uninstalled.insert(package);
   }

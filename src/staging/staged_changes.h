@@ -46,9 +46,9 @@ void stageRemoval(StagedChanges& set, const std::string& path);
 // path never empties a folder.
 void stageFileRemoval(StagedChanges& set, const std::string& path);
 // Takes back every change staged below folder (a path ending in "/") and
-// deletes their temporaries: a database entry that leaves takes with it the
-// state files staged for it earlier in the run, which would otherwise be
-// moved into place after its folder was removed and leave a stray entry.
+// deletes their temporaries: an uninstalled entry takes with it the state
+// files staged for it earlier in the run, which the commit would otherwise
+// move in after removing its folder, leaving a stray entry.
 void dropChangesBelow(StagedChanges& set, const std::string& folder);
 // Deletes the temporaries of MoveTemporary entries, then empties the set.
 void discardChanges(StagedChanges& set);
